@@ -1,0 +1,109 @@
+#include "converter/file_streams.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+
+namespace sitemap {
+
+namespace {
+// Output is handed to the system in blocks of this size.
+constexpr std::size_t WRITE_BLOCK = 64 * 1024;
+
+Outcome open_failure(Report& report, std::string_view message) {
+  fail(report, message);
+  return Outcome::failure;
+}
+}  // namespace
+
+FileInput::~FileInput() { close(); }
+
+long FileInput::read(char* dest, std::size_t size) {
+  for (;;) {
+    const ssize_t got = ::read(fd_, dest, size);
+    if (got >= 0) return static_cast<long>(got);
+    if (errno != EINTR) return -1;
+  }
+}
+
+bool FileInput::rewind() { return ::lseek(fd_, 0, SEEK_SET) == 0; }
+
+void FileInput::close() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+}
+
+FileOutput::FileOutput(int fd) : fd_(fd) { buffer_.reserve(WRITE_BLOCK); }
+
+FileOutput::~FileOutput() { close(); }
+
+bool FileOutput::write(const char* data, std::size_t size) {
+  if (buffer_.size() + size <= WRITE_BLOCK) {
+    buffer_.append(data, size);
+    return true;
+  }
+  if (!flush()) return false;
+  if (size >= WRITE_BLOCK) return write_through(data, size);
+  buffer_.append(data, size);
+  return true;
+}
+
+bool FileOutput::flush() {
+  const bool ok = write_through(buffer_.data(), buffer_.size());
+  buffer_.clear();
+  return ok;
+}
+
+bool FileOutput::write_through(const char* data, std::size_t size) {
+  if (fd_ < 0) return false;
+  while (size > 0) {
+    const ssize_t put = ::write(fd_, data, size);
+    if (put < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    data += put;
+    size -= static_cast<std::size_t>(put);
+  }
+  return true;
+}
+
+bool FileOutput::close() {
+  if (fd_ < 0) return true;
+  const bool flushed = flush();
+  const bool closed = ::close(fd_) == 0;
+  fd_ = -1;
+  return flushed && closed;
+}
+
+Outcome open_conversion_files(OpenedFiles& files, Report& report) {
+  const int contents = ::open(CONTENTS_FILE, O_RDONLY | O_CLOEXEC);
+  if (contents < 0) return open_failure(report, "Failed to open Contents.hhc.");
+  files.contents = std::make_unique<FileInput>(contents);
+
+  const int index = ::open(INDEX_FILE, O_RDONLY | O_CLOEXEC);
+  if (index < 0) {
+    files.contents->close();
+    return open_failure(report, "Failed to open Index.hhk.");
+  }
+  files.index = std::make_unique<FileInput>(index);
+
+  const int dcf = ::open(DCF_FILE, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (dcf < 0) {
+    files.contents->close();
+    files.index->close();
+    return open_failure(report, "Failed to open qt-assistant.dcf.");
+  }
+  files.dcf = std::make_unique<FileOutput>(dcf);
+  return Outcome::success;
+}
+
+void print_report(const Report& report) {
+  std::fwrite(report.out.data(), 1, report.out.size(), stdout);
+  std::fflush(stdout);
+  std::fwrite(report.err.data(), 1, report.err.size(), stderr);
+}
+
+}  // namespace sitemap

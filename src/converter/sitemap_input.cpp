@@ -1,0 +1,100 @@
+#include "converter/sitemap_input.h"
+
+#include <cstring>
+
+namespace sitemap {
+
+namespace {
+// Bytes asked of the stream at a time; large reads keep system calls rare on big inputs.
+constexpr std::size_t READ_BLOCK = 64 * 1024;
+}  // namespace
+
+LineReader::LineReader(InputStream& stream) : stream_(stream) {}
+
+LineRead LineReader::read(std::string& dest) {
+  dest.clear();
+  for (;;) {
+    // A full piece ends here without asking the stream for more, so it never meets the end.
+    if (dest.size() == LINE_READ_MAX) return LineRead::line;
+    if (pos_ == end_ && !refill()) return dest.empty() ? LineRead::end : LineRead::last_line;
+    const char* start = block_.data() + pos_;
+    const std::size_t room = LINE_READ_MAX - dest.size();
+    const std::size_t take = end_ - pos_ < room ? end_ - pos_ : room;
+    if (const void* lf = std::memchr(start, '\n', take)) {
+      const std::size_t n = static_cast<std::size_t>(static_cast<const char*>(lf) - start) + 1;
+      dest.append(start, n);
+      pos_ += n;
+      return LineRead::line;
+    }
+    dest.append(start, take);
+    pos_ += take;
+  }
+}
+
+bool LineReader::refill() {
+  if (at_end_) return false;
+  if (block_.empty()) block_.resize(READ_BLOCK);
+  const long got = stream_.read(block_.data(), block_.size());
+  if (got <= 0) {
+    at_end_ = true;
+    return false;
+  }
+  pos_ = 0;
+  end_ = static_cast<std::size_t>(got);
+  return true;
+}
+
+bool LineReader::rewind() {
+  pos_ = end_ = 0;
+  at_end_ = false;
+  return stream_.rewind();
+}
+
+SitemapInput::SitemapInput(ConversionFiles& f, Report& r)
+    : files(f), report(r), contents(*f.contents), index(*f.index) {}
+
+LineRead read_sitemap_line(SitemapInput& input, LineReader& reader) {
+  const LineRead result = reader.read(input.line);
+  strip_line_end(input.line);
+  return result;
+}
+
+void strip_line_end(std::string& text) {
+  text.resize(strip_line_end(std::string_view(text)).size());
+}
+
+std::string_view strip_line_end(std::string_view text) {
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.remove_suffix(1);
+  return text;
+}
+
+bool param_value(std::string_view line, std::string_view prefix, std::string_view& value) {
+  value = line.substr(prefix.size());
+  const std::size_t n = value.size();
+  if (n < 2 || value[n - 1] != '>' || value[n - 2] != '"') return false;
+  value.remove_suffix(2);
+  return true;
+}
+
+void report_detail(Report& report, std::string_view label, std::string_view text) {
+  report.out.append(label).append(text).append("\n");
+}
+
+bool fail(Report& report, std::string_view message) {
+  report.err.append("Error: ").append(message).append("\n");
+  return false;
+}
+
+bool fail_junk_line(SitemapInput& input, std::string_view message) {
+  close_conversion_files(input.files);
+  report_detail(input.report, "Invalid line: ", input.line);
+  return fail(input.report, message);
+}
+
+bool close_conversion_files(ConversionFiles& files) {
+  files.contents->close();
+  files.index->close();
+  return files.dcf->close();
+}
+
+}  // namespace sitemap

@@ -1,0 +1,118 @@
+// Line input shared by both sitemap files, the line tests, and the two failure exits.
+//
+// Every decision of the converter is a test of the current line against one fixed literal.
+// Lines are byte strings: no character set, no decoding, and a NUL byte is an ordinary byte.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+#include "converter/streams.h"
+
+namespace sitemap {
+
+// Capacity of the line buffer and of every value buffer, terminator included.
+inline constexpr std::size_t LINE_CAPACITY = 32768;
+// One read delivers at most this many bytes with the line feed counted among them, so a longer
+// physical line arrives in pieces and each piece is a line of its own for every caller.
+inline constexpr std::size_t LINE_READ_MAX = LINE_CAPACITY - 1;
+
+// The line kinds, each recognised by one literal, case-sensitive, from the first column.
+inline constexpr std::string_view OBJECT_LINE = "<LI> <OBJECT TYPE=\"TEXT/SITEMAP\">";
+inline constexpr std::string_view NAME_LITERAL = "<PARAM NAME=\"Name\" VALUE=\"";
+inline constexpr std::string_view LOCAL_LITERAL = "<PARAM NAME=\"Local\" VALUE=\"";
+inline constexpr std::string_view OBJECT_END_LINE = "</OBJECT>";
+inline constexpr std::string_view LIST_START_LITERAL = "<UL>";
+inline constexpr std::string_view LIST_END_LITERAL = "</UL>";
+inline constexpr std::string_view BODY_END_LINE = "</BODY>";
+
+inline constexpr std::string_view CONTENTS_JUNK = "Junk line in Contents.hhc.";
+inline constexpr std::string_view INDEX_JUNK = "Junk line in Index.hhk.";
+
+// The three streams of one run, opened by the caller in this order and closed in the same order
+// by the conversion, at its end or by the junk-line exit.
+struct ConversionFiles {
+  InputStream* contents = nullptr;
+  InputStream* index = nullptr;
+  OutputStream* dcf = nullptr;
+};
+
+// What the run has to print: detail lines for standard output, the error line for standard
+// error. Collected here so that the conversion can run on in-memory inputs.
+struct Report {
+  std::string out;
+  std::string err;
+};
+
+enum class Outcome { success, failure };
+
+// How a read ended. `last_line` is a line that the read delivered while reaching the end of the
+// file (a last line without a line feed, shorter than a full piece); `end` delivered nothing.
+enum class LineRead { line, last_line, end };
+
+// Splits a stream into lines the way a length-limited line read does: a piece ends after its
+// line feed or after LINE_READ_MAX bytes, whichever comes first, and the stream is asked for more
+// bytes only when a piece needs them (so a full piece never reaches the end of the file).
+class LineReader {
+ public:
+  explicit LineReader(InputStream& stream);
+
+  // Replaces `dest` with the next piece, line end included. At the end `dest` is empty.
+  LineRead read(std::string& dest);
+  // Starts again at the first byte; false when the stream cannot go back.
+  bool rewind();
+
+ private:
+  bool refill();
+
+  InputStream& stream_;
+  std::string block_;
+  std::size_t pos_ = 0;
+  std::size_t end_ = 0;
+  bool at_end_ = false;
+};
+
+// The line input of one run: the files, the single line buffer shared by both inputs (a read
+// from the index overwrites the contents line), and the report the exits write to.
+struct SitemapInput {
+  SitemapInput(ConversionFiles& files, Report& report);
+
+  ConversionFiles& files;
+  Report& report;
+  LineReader contents;
+  LineReader index;
+  std::string line;
+};
+
+// Reads the next line of `reader` into the line buffer and strips its line end.
+LineRead read_sitemap_line(SitemapInput& input, LineReader& reader);
+
+// Removes every trailing CR and LF, in any mix and number; blanks and tabs stay.
+void strip_line_end(std::string& text);
+std::string_view strip_line_end(std::string_view text);
+
+inline bool line_is(std::string_view line, std::string_view literal) { return line == literal; }
+inline bool line_starts_with(std::string_view line, std::string_view literal) {
+  return line.substr(0, literal.size()) == literal;
+}
+
+// For a line that starts with `prefix`: the text after it, valid when it ends in the two
+// characters `">`, which are cut off. An invalid value is handed back whole, for the message.
+// Values are verbatim: no trimming, no decoding, no unescaping.
+bool param_value(std::string_view line, std::string_view prefix, std::string_view& value);
+
+// Appends one detail line ("Invalid title: ..." and its kin) for standard output.
+void report_detail(Report& report, std::string_view label, std::string_view text);
+
+// Records "Error: <message>" for standard error; always false, so callers can return it.
+bool fail(Report& report, std::string_view message);
+
+// For a line that breaks the grammar: closes the three streams, records "Invalid line: " with
+// the line buffer, then fails with `message`. Always false.
+bool fail_junk_line(SitemapInput& input, std::string_view message);
+
+// Closes contents, index and DCF, in this order. False when the DCF could not be completed.
+bool close_conversion_files(ConversionFiles& files);
+
+}  // namespace sitemap

@@ -1,0 +1,64 @@
+// The byte streams a conversion reads and writes: files for the program, memory for tests and
+// fuzzing. The conversion sees only these interfaces, so both run the very same code.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace sitemap {
+
+class InputStream {
+ public:
+  virtual ~InputStream() = default;
+  // Reads up to `size` bytes: the count read, 0 at the end of the stream, -1 on a read error.
+  virtual long read(char* dest, std::size_t size) = 0;
+  // Goes back to the first byte; false when the stream cannot.
+  virtual bool rewind() = 0;
+  virtual void close() = 0;
+};
+
+class OutputStream {
+ public:
+  virtual ~OutputStream() = default;
+  // Takes all `size` bytes, or reports false.
+  virtual bool write(const char* data, std::size_t size) = 0;
+  // Completes the output (anything buffered included); false when it could not be completed.
+  virtual bool close() = 0;
+
+  bool write(std::string_view text) { return write(text.data(), text.size()); }
+};
+
+class MemoryInput final : public InputStream {
+ public:
+  explicit MemoryInput(std::string_view bytes) : bytes_(bytes) {}
+  long read(char* dest, std::size_t size) override {
+    const std::size_t n = bytes_.size() - pos_ < size ? bytes_.size() - pos_ : size;
+    bytes_.copy(dest, n, pos_);
+    pos_ += n;
+    return static_cast<long>(n);
+  }
+  bool rewind() override {
+    pos_ = 0;
+    return true;
+  }
+  void close() override {}
+
+ private:
+  std::string_view bytes_;
+  std::size_t pos_ = 0;
+};
+
+class MemoryOutput final : public OutputStream {
+ public:
+  using OutputStream::write;
+  bool write(const char* data, std::size_t size) override {
+    bytes.append(data, size);
+    return true;
+  }
+  bool close() override { return true; }
+
+  std::string bytes;
+};
+
+}  // namespace sitemap

@@ -1,0 +1,110 @@
+#include "converter/sitemap_input.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace sitemap {
+namespace {
+
+std::vector<std::string> pieces_of(const std::string& bytes,
+                                   std::vector<LineRead>* kinds = nullptr) {
+  MemoryInput stream(bytes);
+  LineReader reader(stream);
+  std::vector<std::string> pieces;
+  std::string piece;
+  for (LineRead r; (r = reader.read(piece)) != LineRead::end;) {
+    pieces.push_back(piece);
+    if (kinds) kinds->push_back(r);
+  }
+  return pieces;
+}
+
+TEST(LineReader, SplitsAtLineFeedsAndFullPieces) {
+  const std::string full(LINE_READ_MAX, 'x');
+  // A line of LINE_READ_MAX bytes plus its line feed is two reads; one byte less is one.
+  EXPECT_EQ(pieces_of(full + "\n"), (std::vector<std::string>{full, "\n"}));
+  EXPECT_EQ(pieces_of(full.substr(1) + "\n"), (std::vector<std::string>{full.substr(1) + "\n"}));
+  EXPECT_EQ(pieces_of(full + full + "ab\n"), (std::vector<std::string>{full, full, "ab\n"}));
+  EXPECT_EQ(pieces_of(""), std::vector<std::string>{});
+  EXPECT_EQ(pieces_of("\n\r\n"), (std::vector<std::string>{"\n", "\r\n"}));
+}
+
+TEST(LineReader, ReportsTheEndOnlyWhenAReadReachesIt) {
+  std::vector<LineRead> kinds;
+  pieces_of("a\nb", &kinds);
+  EXPECT_EQ(kinds, (std::vector<LineRead>{LineRead::line, LineRead::last_line}));
+
+  kinds.clear();
+  pieces_of("a\nb\n", &kinds);
+  EXPECT_EQ(kinds, (std::vector<LineRead>{LineRead::line, LineRead::line}));
+
+  // A full piece stops before the end of the file, so the end is only met by the next read.
+  kinds.clear();
+  pieces_of(std::string(LINE_READ_MAX, 'x'), &kinds);
+  EXPECT_EQ(kinds, std::vector<LineRead>{LineRead::line});
+  kinds.clear();
+  pieces_of(std::string(LINE_READ_MAX + 1, 'x'), &kinds);
+  EXPECT_EQ(kinds, (std::vector<LineRead>{LineRead::line, LineRead::last_line}));
+}
+
+TEST(LineReader, RewindStartsAgain) {
+  MemoryInput stream("one\ntwo");
+  LineReader reader(stream);
+  std::string line;
+  EXPECT_EQ(reader.read(line), LineRead::line);
+  EXPECT_EQ(reader.read(line), LineRead::last_line);
+  EXPECT_EQ(reader.read(line), LineRead::end);
+  ASSERT_TRUE(reader.rewind());
+  EXPECT_EQ(reader.read(line), LineRead::line);
+  EXPECT_EQ(line, "one\n");
+}
+
+TEST(StripLineEnd, RemovesAnyMixOfTrailingCrAndLfOnly) {
+  EXPECT_EQ(strip_line_end(std::string_view("<UL>\n")), "<UL>");
+  EXPECT_EQ(strip_line_end(std::string_view("<UL>\r\n")), "<UL>");
+  EXPECT_EQ(strip_line_end(std::string_view("<UL>\r\r\n")), "<UL>");
+  EXPECT_EQ(strip_line_end(std::string_view("<UL>\n\r\n\r")), "<UL>");
+  EXPECT_EQ(strip_line_end(std::string_view("\r\n")), "");
+  EXPECT_EQ(strip_line_end(std::string_view("")), "");
+  EXPECT_EQ(strip_line_end(std::string_view("<UL> \t\n")), "<UL> \t");
+  EXPECT_EQ(strip_line_end(std::string_view("a\rb\n")), "a\rb");
+}
+
+TEST(LineTests, ExactAndPrefixAreCaseSensitiveFromTheFirstColumn) {
+  EXPECT_TRUE(line_is("<UL>", LIST_START_LITERAL));
+  EXPECT_FALSE(line_is("<UL> ", LIST_START_LITERAL));
+  EXPECT_TRUE(line_starts_with("<UL> ", LIST_START_LITERAL));
+  EXPECT_FALSE(line_starts_with("<ul>", LIST_START_LITERAL));
+  EXPECT_FALSE(line_starts_with(" <UL>", LIST_START_LITERAL));
+  EXPECT_FALSE(line_starts_with("<U", LIST_START_LITERAL));
+}
+
+TEST(ParamValue, ChecksOnlyTheFinalQuoteAndBracket) {
+  struct Case {
+    std::string_view remainder;
+    bool valid;
+    std::string_view value;
+  };
+  const Case cases[] = {
+      {"Alpha\">", true, "Alpha"},
+      {"\">", true, ""},
+      {">", false, ">"},
+      {"", false, ""},
+      {"abc>", false, "abc>"},
+      {"a\">b\">", true, "a\">b"},
+      {"  x & <y> \">", true, "  x & <y> "},
+      {"Alpha\" >", false, "Alpha\" >"},
+      {std::string_view("a\0b\">", 5), true, std::string_view("a\0b", 3)},
+  };
+  for (const Case& c : cases) {
+    const std::string line = std::string(NAME_LITERAL) + std::string(c.remainder);
+    std::string_view value;
+    EXPECT_EQ(param_value(line, NAME_LITERAL, value), c.valid) << c.remainder;
+    EXPECT_EQ(value, c.value) << c.remainder;
+  }
+}
+
+}  // namespace
+}  // namespace sitemap
