@@ -1,18 +1,23 @@
 // Finds the index entries that point into a page and writes their keywords under its section.
 #pragma once
 
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "converter/dcf_writer.h"
 #include "converter/sitemap_input.h"
 
 namespace sitemap {
 
-// What the lookups of one run remember.
-struct KeywordIndex {};
+// What the lookups of one run remember: the refs already looked up, in the order first met.
+struct KeywordIndex {
+  std::vector<std::string> seen_refs;
+};
 
-// Writes the keywords of every index entry whose page starts with `ref`, once per ref and run.
-// False when the index broke its layout; the run has then been ended through the junk-line exit.
+// Writes one keyword under the section just opened for every Local line of the index whose
+// value starts with `ref`, in index order; a ref already looked up writes nothing. False when
+// the index broke its layout; the run has then ended through the junk-line exit.
 bool lookup_keywords(KeywordIndex& keywords, SitemapInput& input, DcfWriter& dcf,
                      std::string_view ref);
 
