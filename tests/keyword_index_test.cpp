@@ -33,7 +33,6 @@ class CountingInput final : public InputStream {
     if (got > 0) bytes_read += static_cast<std::size_t>(got);
     return got;
   }
-  bool rewind() override { return inner_.rewind(); }
   void close() override {}
 
   std::size_t bytes_read = 0;
@@ -55,40 +54,66 @@ struct IndexRun {
   KeywordIndex keywords;
 };
 
+struct Table {
+  explicit Table(std::string_view bytes) : stream(bytes) { EXPECT_TRUE(table.load(stream)); }
+  MemoryInput stream;
+  IndexTable table;
+  PathSteps steps{table};
+};
+
 TEST(KeywordPath, StepsOfTheExampleIndex) {
   struct Case {
-    long match_line, list_depth;
+    std::uint32_t match_line;
+    std::int64_t list_depth;
     std::string_view path;
-    long back_offset;
+    std::int64_t back_offset;
   };
   const Case cases[] = {{13, 2, "alpha, first", 8},
                         {18, 2, "alpha, second", 13},
                         {7, 1, "alpha", 2},
                         {7, 0, "alpha", 2},
                         {7, -3, "alpha", 2}};
+  Table t(EXAMPLE_INDEX);
   for (const Case& c : cases) {
-    IndexRun run(EXAMPLE_INDEX);
+    IndexRun run("");
     KeywordPath path;
-    ASSERT_TRUE(build_keyword_path(run.input, c.match_line, c.list_depth, path)) << c.match_line;
+    ASSERT_TRUE(build_keyword_path(t.steps, t.table, run.input, c.match_line, c.list_depth, path))
+        << c.match_line;
     EXPECT_EQ(path.keyword_path, c.path);
     EXPECT_EQ(path.back_offset, c.back_offset);
   }
 }
 
 TEST(KeywordPath, AWalkAboveTheFirstLineIsAJunkLine) {
-  IndexRun run("<PARAM NAME=\"Local\" VALUE=\"x\">\n<UL>\n<PARAM NAME=\"Local\" VALUE=\"a\">\n");
+  Table t("<PARAM NAME=\"Local\" VALUE=\"x\">\n<UL>\n<PARAM NAME=\"Local\" VALUE=\"a\">\n");
+  IndexRun run("");
   KeywordPath path;
-  EXPECT_FALSE(build_keyword_path(run.input, 3, 1, path));
+  EXPECT_FALSE(build_keyword_path(t.steps, t.table, run.input, 3, 1, path));
   EXPECT_EQ(run.report.out, "Invalid line: \n");
   EXPECT_EQ(run.report.err, "Error: Junk line in Index.hhk.\n");
 }
 
-TEST(LookupKeywords, EachRefIsLookedUpOnce) {
+TEST(IndexTable, KeepsTheLinesTheLineReaderDelivers) {
+  // Pieces of at most 32767 bytes; a last piece that meets the end of the file is left out.
+  const std::string full(LINE_READ_MAX, 'x');
+  const std::string bytes = "<UL>\r\n" + full + "\n\r\n" + full + "tail";
+  MemoryInput stream(bytes);
+  IndexTable table;
+  ASSERT_TRUE(table.load(stream));
+  ASSERT_EQ(table.line_count(), 5u);
+  EXPECT_EQ(table.line(1), "<UL>");
+  EXPECT_EQ(table.kind(1), IndexLineKind::list_start);
+  EXPECT_EQ(table.line(2), full);
+  EXPECT_EQ(table.line(3), "");
+  EXPECT_EQ(table.line(4), "");
+  EXPECT_EQ(table.line(5), full);
+}
+
+TEST(LookupKeywords, ReadsTheIndexOnceAndEachRefOnce) {
   IndexRun run(EXAMPLE_INDEX);
   dcf_open_section(run.dcf, "b.html", "B");
   ASSERT_TRUE(lookup_keywords(run.keywords, run.input, run.dcf, "b.html"));
-  const std::size_t after_first = run.index.bytes_read;
-  EXPECT_GT(after_first, 0u);
+  EXPECT_EQ(run.index.bytes_read, EXAMPLE_INDEX.size());
   EXPECT_EQ(run.out.bytes,
             "<section ref=\"b.html\" title=\"B\">\n"
             "<keyword ref=\"b.html#one\">alpha, first</keyword>\n"
@@ -96,8 +121,35 @@ TEST(LookupKeywords, EachRefIsLookedUpOnce) {
 
   dcf_open_section(run.dcf, "b.html", "B again");
   ASSERT_TRUE(lookup_keywords(run.keywords, run.input, run.dcf, "b.html"));
-  EXPECT_EQ(run.index.bytes_read, after_first);
   EXPECT_EQ(run.dcf.pending_close, PendingClose::empty_element);
+  ASSERT_TRUE(lookup_keywords(run.keywords, run.input, run.dcf, "a.html"));
+  EXPECT_EQ(run.index.bytes_read, EXAMPLE_INDEX.size());
+}
+
+// A keyword with many sub-entries, each on a page of its own, and one entry with many pages:
+// walking back from every one of them must not cost the square of their number.
+TEST(LookupKeywords, WalkWorkGrowsLinearly) {
+  constexpr int N = 20000;
+  std::string index =
+      "<UL>\n<LI> <OBJECT TYPE=\"TEXT/SITEMAP\">\n<PARAM NAME=\"Name\" VALUE=\"many\">\n";
+  for (int i = 0; i < N; ++i) {
+    index += "<PARAM NAME=\"Name\" VALUE=\"t\">\n<PARAM NAME=\"Local\" VALUE=\"p.html#" +
+             std::to_string(i) + "\">\n";
+  }
+  index += "</OBJECT>\n<UL>\n";
+  for (int i = 0; i < N; ++i) {
+    index +=
+        "<LI> <OBJECT TYPE=\"TEXT/SITEMAP\">\n<PARAM NAME=\"Name\" VALUE=\"s\">\n"
+        "<PARAM NAME=\"Name\" VALUE=\"t\">\n<PARAM NAME=\"Local\" VALUE=\"s.html#" +
+        std::to_string(i) + "\">\n</OBJECT>\n";
+  }
+  index += "</UL>\n</UL>\n";
+  IndexRun run(index);
+  ASSERT_TRUE(lookup_keywords(run.keywords, run.input, run.dcf, "p.html"));
+  ASSERT_TRUE(lookup_keywords(run.keywords, run.input, run.dcf, "s.html"));
+  EXPECT_NE(run.out.bytes.find("<keyword ref=\"s.html#19999\">many, s</keyword>"),
+            std::string::npos);
+  EXPECT_LT(run.keywords.steps->lines_visited, 10u * run.keywords.table->line_count());
 }
 
 }  // namespace

@@ -49,18 +49,6 @@ TEST(LineReader, ReportsTheEndOnlyWhenAReadReachesIt) {
   EXPECT_EQ(kinds, (std::vector<LineRead>{LineRead::line, LineRead::last_line}));
 }
 
-TEST(LineReader, RewindStartsAgain) {
-  MemoryInput stream("one\ntwo");
-  LineReader reader(stream);
-  std::string line;
-  EXPECT_EQ(reader.read(line), LineRead::line);
-  EXPECT_EQ(reader.read(line), LineRead::last_line);
-  EXPECT_EQ(reader.read(line), LineRead::end);
-  ASSERT_TRUE(reader.rewind());
-  EXPECT_EQ(reader.read(line), LineRead::line);
-  EXPECT_EQ(line, "one\n");
-}
-
 TEST(StripLineEnd, RemovesAnyMixOfTrailingCrAndLfOnly) {
   EXPECT_EQ(strip_line_end(std::string_view("<UL>\n")), "<UL>");
   EXPECT_EQ(strip_line_end(std::string_view("<UL>\r\n")), "<UL>");

@@ -1,6 +1,7 @@
 #include "converter/file_streams.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -28,7 +29,11 @@ long FileInput::read(char* dest, std::size_t size) {
   }
 }
 
-bool FileInput::rewind() { return ::lseek(fd_, 0, SEEK_SET) == 0; }
+std::size_t FileInput::size_hint() const {
+  struct stat st;
+  if (fd_ < 0 || ::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < 0) return 0;
+  return static_cast<std::size_t>(st.st_size);
+}
 
 void FileInput::close() {
   if (fd_ >= 0) ::close(fd_);

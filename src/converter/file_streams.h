@@ -19,8 +19,8 @@ class FileInput final : public InputStream {
   explicit FileInput(int fd) : fd_(fd) {}
   ~FileInput() override;
   long read(char* dest, std::size_t size) override;
-  bool rewind() override;
   void close() override;
+  std::size_t size_hint() const override;
 
  private:
   int fd_;

@@ -44,14 +44,8 @@ bool LineReader::refill() {
   return true;
 }
 
-bool LineReader::rewind() {
-  pos_ = end_ = 0;
-  at_end_ = false;
-  return stream_.rewind();
-}
-
 SitemapInput::SitemapInput(ConversionFiles& f, Report& r)
-    : files(f), report(r), contents(*f.contents), index(*f.index) {}
+    : files(f), report(r), contents(*f.contents) {}
 
 LineRead read_sitemap_line(SitemapInput& input, LineReader& reader) {
   const LineRead result = reader.read(input.line);

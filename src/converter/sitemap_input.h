@@ -60,8 +60,6 @@ class LineReader {
 
   // Replaces `dest` with the next piece, line end included. At the end `dest` is empty.
   LineRead read(std::string& dest);
-  // Starts again at the first byte; false when the stream cannot go back.
-  bool rewind();
 
  private:
   bool refill();
@@ -73,15 +71,14 @@ class LineReader {
   bool at_end_ = false;
 };
 
-// The line input of one run: the files, the single line buffer shared by both inputs (a read
-// from the index overwrites the contents line), and the report the exits write to.
+// The line input of one run: the files, the contents reader, the line buffer (the line the
+// junk-line exit shows), and the report the exits write to.
 struct SitemapInput {
   SitemapInput(ConversionFiles& files, Report& report);
 
   ConversionFiles& files;
   Report& report;
   LineReader contents;
-  LineReader index;
   std::string line;
 };
 

@@ -13,9 +13,9 @@ class InputStream {
   virtual ~InputStream() = default;
   // Reads up to `size` bytes: the count read, 0 at the end of the stream, -1 on a read error.
   virtual long read(char* dest, std::size_t size) = 0;
-  // Goes back to the first byte; false when the stream cannot.
-  virtual bool rewind() = 0;
   virtual void close() = 0;
+  // How many bytes the stream expects to hold, or 0 when it cannot tell; only a hint.
+  virtual std::size_t size_hint() const { return 0; }
 };
 
 class OutputStream {
@@ -38,11 +38,8 @@ class MemoryInput final : public InputStream {
     pos_ += n;
     return static_cast<long>(n);
   }
-  bool rewind() override {
-    pos_ = 0;
-    return true;
-  }
   void close() override {}
+  std::size_t size_hint() const override { return bytes_.size(); }
 
  private:
   std::string_view bytes_;

@@ -1,49 +1,44 @@
 #include "keywords/keyword_index.h"
 
-#include <algorithm>
-
-#include "keywords/keyword_path.h"
-
 namespace sitemap {
+
+namespace {
+
+bool load_index(KeywordIndex& keywords, SitemapInput& input) {
+  keywords.table = std::make_unique<IndexTable>();
+  if (!keywords.table->load(*input.files.index)) {
+    close_conversion_files(input.files);
+    return fail(input.report, "Out of memory.");
+  }
+  keywords.steps = std::make_unique<PathSteps>(*keywords.table);
+  return true;
+}
+
+}  // namespace
 
 bool lookup_keywords(KeywordIndex& keywords, SitemapInput& input, DcfWriter& dcf,
                      std::string_view ref) {
-  std::vector<std::string>& seen = keywords.seen_refs;
-  if (std::find(seen.begin(), seen.end(), ref) != seen.end()) return true;
-  seen.emplace_back(ref);
+  if (!keywords.seen_refs.emplace(ref).second) return true;
+  if (!keywords.table && !load_index(keywords, input)) return false;
+  const IndexTable& table = *keywords.table;
 
-  const std::string search_pattern = std::string(LOCAL_LITERAL).append(ref);
-  std::string keyword_ref;
-  KeywordPath path;
-  input.index.rewind();
-  long match_line = 0;
-  long list_depth = 0;
-  for (;;) {
-    ++match_line;
-    // A last line without a line feed is delivered by the read that meets the end of the file,
-    // which ends the lookup before the line is looked at.
-    if (read_sitemap_line(input, input.index) != LineRead::line) return true;
-    if (line_starts_with(input.line, LIST_START_LITERAL)) {
-      ++list_depth;
-      continue;
-    }
-    if (line_starts_with(input.line, LIST_END_LITERAL)) {
-      --list_depth;
-      continue;
-    }
-    if (!line_starts_with(input.line, search_pattern)) continue;
-
-    std::string_view value;
-    if (!param_value(input.line, LOCAL_LITERAL, value)) {
-      report_detail(input.report, "Invalid keyword ref: ", value);
+  // Every Local line that starts with the literal and the ref, as a scan of the whole index
+  // from line 1 meets them; a last line without a line feed is never among them.
+  table.find_locals(ref, keywords.matches);
+  for (const LocalLine& match : keywords.matches) {
+    std::string_view keyword_ref;
+    if (!param_value(table.line(match.line), LOCAL_LITERAL, keyword_ref)) {
+      report_detail(input.report, "Invalid keyword ref: ", keyword_ref);
+      input.line.assign(table.line(match.line));
       return fail_junk_line(input, INDEX_JUNK);
     }
-    keyword_ref.assign(value);
-    if (!build_keyword_path(input, match_line, list_depth, path)) return false;
-    dcf_keyword(dcf, keyword_ref, path.keyword_path);
-    // Back to just after the matched line; the count and the depth are those of the match.
-    for (long i = 0; i < path.back_offset; ++i) read_sitemap_line(input, input.index);
+    if (!build_keyword_path(*keywords.steps, table, input, match.line, match.list_depth,
+                            keywords.path)) {
+      return false;
+    }
+    dcf_keyword(dcf, keyword_ref, keywords.path.keyword_path);
   }
+  return true;
 }
 
 }  // namespace sitemap

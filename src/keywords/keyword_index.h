@@ -1,18 +1,27 @@
 // Finds the index entries that point into a page and writes their keywords under its section.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include "converter/dcf_writer.h"
 #include "converter/sitemap_input.h"
+#include "keywords/index_table.h"
+#include "keywords/keyword_path.h"
 
 namespace sitemap {
 
-// What the lookups of one run remember: the refs already looked up, in the order first met.
+// What the lookups of one run remember: the refs already looked up, and the index, read at the
+// first lookup that needs it (a run whose contents name no page never reads it).
 struct KeywordIndex {
-  std::vector<std::string> seen_refs;
+  std::unordered_set<std::string> seen_refs;
+  std::unique_ptr<IndexTable> table;
+  std::unique_ptr<PathSteps> steps;
+  std::vector<LocalLine> matches;
+  KeywordPath path;
 };
 
 // Writes one keyword under the section just opened for every Local line of the index whose

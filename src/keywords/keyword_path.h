@@ -4,21 +4,55 @@
 // sibling 5 lines long, and the parent's keyword 4 lines above the list start line.
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "converter/sitemap_input.h"
+#include "keywords/index_table.h"
 
 namespace sitemap {
 
 struct KeywordPath {
-  std::string keyword_path;  // names joined outermost first with ", "
-  long back_offset = 0;      // how many lines before the matched line the walk ended
+  std::string keyword_path;      // names joined outermost first with ", "
+  std::int64_t back_offset = 0;  // how many lines before the matched line the walk ended
 };
 
-// For the Local line `match_line` (1-based) met at `list_depth`: the keyword of its entry and,
-// below depth 1, those of the entries above it. Leaves the index stream just after line
-// `match_line` - `back_offset`. False when the walk met a line it cannot use or would leave the
-// file; the run has then ended through the junk-line exit.
-bool build_keyword_path(SitemapInput& input, long match_line, long list_depth, KeywordPath& path);
+// Remembers where the steps of earlier walks ended. A step only depends on the line it starts
+// from, and long sub-lists or entries with many pages would otherwise be walked over again for
+// every keyword in them.
+class PathSteps {
+ public:
+  explicit PathSteps(const IndexTable& table) : table_(table) {}
+
+  static constexpr std::uint32_t ABOVE_FIRST_LINE = UINT32_MAX;
+
+  // From line n (which may lie above line 1) upwards by 2: the first line that is no Local line.
+  std::uint32_t past_local_lines(std::int64_t n);
+  // From line n upwards by 5: the first list start line.
+  std::uint32_t up_to_list_start(std::int64_t n);
+
+  // Lines looked at by the steps so far; the memo keeps this near one per line of the index.
+  std::uint64_t lines_visited = 0;
+
+  // Scratch room for the names of one walk, innermost first, kept to spare an allocation each.
+  std::vector<std::string_view> names;
+
+ private:
+  template <typename Stop>
+  std::uint32_t resolve(std::vector<std::uint32_t>& memo, std::int64_t n, int step, Stop stop);
+
+  const IndexTable& table_;
+  std::vector<std::uint32_t> past_local_;
+  std::vector<std::uint32_t> list_start_;
+  std::vector<std::uint32_t> visited_;
+};
+
+// For the Local line `match_line` met at `list_depth`: the keyword of its entry and, below depth
+// 1, those of the entries above it. False when the walk met a line it cannot use or would leave
+// the file; the run has then ended through the junk-line exit, showing that line.
+bool build_keyword_path(PathSteps& steps, const IndexTable& table, SitemapInput& input,
+                        std::uint32_t match_line, std::int64_t list_depth, KeywordPath& path);
 
 }  // namespace sitemap
