@@ -77,8 +77,10 @@ TEST(KeywordPath, StepsOfTheExampleIndex) {
   for (const Case& c : cases) {
     IndexRun run("");
     KeywordPath path;
-    ASSERT_TRUE(build_keyword_path(t.steps, t.table, run.input, c.match_line, c.list_depth, path))
-        << c.match_line;
+    const LocalLine match{
+        c.match_line,        static_cast<std::int32_t>(c.list_depth), "", c.match_line - 2,
+        IndexLineKind::name, t.table.line(c.match_line - 2)};
+    ASSERT_TRUE(build_keyword_path(t.steps, t.table, run.input, match, path)) << c.match_line;
     EXPECT_EQ(path.keyword_path, c.path);
     EXPECT_EQ(path.back_offset, c.back_offset);
   }
@@ -88,7 +90,8 @@ TEST(KeywordPath, AWalkAboveTheFirstLineIsAJunkLine) {
   Table t("<PARAM NAME=\"Local\" VALUE=\"x\">\n<UL>\n<PARAM NAME=\"Local\" VALUE=\"a\">\n");
   IndexRun run("");
   KeywordPath path;
-  EXPECT_FALSE(build_keyword_path(t.steps, t.table, run.input, 3, 1, path));
+  EXPECT_FALSE(build_keyword_path(t.steps, t.table, run.input,
+                                  {3, 1, "a", ABOVE_FIRST_LINE, IndexLineKind::other, ""}, path));
   EXPECT_EQ(run.report.out, "Invalid line: \n");
   EXPECT_EQ(run.report.err, "Error: Junk line in Index.hhk.\n");
 }

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 namespace sitemap {
 
@@ -40,24 +41,26 @@ void FileInput::close() {
   fd_ = -1;
 }
 
-FileOutput::FileOutput(int fd) : fd_(fd) { buffer_.reserve(WRITE_BLOCK); }
+FileOutput::FileOutput(int fd) : fd_(fd), buffer_(new char[WRITE_BLOCK]) {}
 
 FileOutput::~FileOutput() { close(); }
 
 bool FileOutput::write(const char* data, std::size_t size) {
-  if (buffer_.size() + size <= WRITE_BLOCK) {
-    buffer_.append(data, size);
+  if (WRITE_BLOCK - used_ >= size) {
+    std::memcpy(buffer_.get() + used_, data, size);
+    used_ += size;
     return true;
   }
   if (!flush()) return false;
   if (size >= WRITE_BLOCK) return write_through(data, size);
-  buffer_.append(data, size);
+  std::memcpy(buffer_.get(), data, size);
+  used_ = size;
   return true;
 }
 
 bool FileOutput::flush() {
-  const bool ok = write_through(buffer_.data(), buffer_.size());
-  buffer_.clear();
+  const bool ok = write_through(buffer_.get(), used_);
+  used_ = 0;
   return ok;
 }
 

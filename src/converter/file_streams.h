@@ -40,7 +40,8 @@ class FileOutput final : public OutputStream {
   bool write_through(const char* data, std::size_t size);
 
   int fd_;
-  std::string buffer_;
+  std::unique_ptr<char[]> buffer_;
+  std::size_t used_ = 0;
 };
 
 // The three files of a run in the current directory.

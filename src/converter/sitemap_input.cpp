@@ -63,7 +63,11 @@ std::string_view strip_line_end(std::string_view text) {
 }
 
 bool param_value(std::string_view line, std::string_view prefix, std::string_view& value) {
-  value = line.substr(prefix.size());
+  return value_before_end(line.substr(prefix.size()), value);
+}
+
+bool value_before_end(std::string_view remainder, std::string_view& value) {
+  value = remainder;
   const std::size_t n = value.size();
   if (n < 2 || value[n - 1] != '>' || value[n - 2] != '"') return false;
   value.remove_suffix(2);

@@ -98,6 +98,8 @@ inline bool line_starts_with(std::string_view line, std::string_view literal) {
 // characters `">`, which are cut off. An invalid value is handed back whole, for the message.
 // Values are verbatim: no trimming, no decoding, no unescaping.
 bool param_value(std::string_view line, std::string_view prefix, std::string_view& value);
+// The same check on the text after the prefix.
+bool value_before_end(std::string_view remainder, std::string_view& value);
 
 // Appends one detail line ("Invalid title: ..." and its kin) for standard output.
 void report_detail(Report& report, std::string_view label, std::string_view text);

@@ -1,5 +1,7 @@
 #include "keywords/index_table.h"
 
+#include <sys/mman.h>
+
 #include <algorithm>
 #include <cstring>
 
@@ -13,37 +15,97 @@ namespace {
 constexpr std::size_t READ_BLOCK = 1 << 20;
 
 IndexLineKind classify(std::string_view line) {
-  // The list tests come first, as in the scan, and all four are prefix tests.
-  if (line_starts_with(line, LIST_START_LITERAL)) return IndexLineKind::list_start;
-  if (line_starts_with(line, LIST_END_LITERAL)) return IndexLineKind::list_end;
-  if (line_starts_with(line, LOCAL_LITERAL)) return IndexLineKind::local;
-  if (line_starts_with(line, NAME_LITERAL)) return IndexLineKind::name;
-  return IndexLineKind::other;
+  // The literals differ in their second character, which picks the one test worth making.
+  // (The list tests would come first, as in the scan; no line passes two of these tests.)
+  if (line.size() < LIST_START_LITERAL.size() || line[0] != '<') return IndexLineKind::other;
+  switch (line[1]) {
+    case 'U':
+      return line_starts_with(line, LIST_START_LITERAL) ? IndexLineKind::list_start
+                                                        : IndexLineKind::other;
+    case '/':
+      return line_starts_with(line, LIST_END_LITERAL) ? IndexLineKind::list_end
+                                                      : IndexLineKind::other;
+    case 'P':
+      if (line_starts_with(line, LOCAL_LITERAL)) return IndexLineKind::local;
+      if (line_starts_with(line, NAME_LITERAL)) return IndexLineKind::name;
+      return IndexLineKind::other;
+    default:
+      return IndexLineKind::other;
+  }
 }
 
-bool read_all(InputStream& stream, std::string& text) {
-  std::size_t used = 0;
-  text.resize(stream.size_hint() + 1);
-  for (;;) {
-    if (used == text.size()) text.resize(text.size() + READ_BLOCK);
-    const long got = stream.read(text.data() + used, text.size() - used);
-    if (got <= 0) break;
-    used += static_cast<std::size_t>(got);
+std::uint64_t big_endian_bytes(std::string_view text, std::size_t from) {
+  std::uint64_t n = 0;
+  if (text.size() >= from + 8) {
+    for (std::size_t i = from; i < from + 8; ++i) n = n << 8 | static_cast<unsigned char>(text[i]);
+    return n;
   }
-  text.resize(used);
-  text.shrink_to_fit();
-  return true;
+  for (std::size_t i = from; i < from + 8; ++i) {
+    n = n << 8 | (i < text.size() ? static_cast<unsigned char>(text[i]) : 0u);
+  }
+  return n;
 }
 
 }  // namespace
 
+IndexText::~IndexText() {
+  if (data_ != nullptr) ::munmap(data_, capacity_);
+}
+
+bool IndexText::grow(std::size_t capacity) {
+  void* p = ::mmap(nullptr, capacity, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (p == MAP_FAILED) return false;
+  if (data_ != nullptr) {
+    std::memcpy(p, data_, size_);
+    ::munmap(data_, capacity_);
+  }
+  data_ = static_cast<char*>(p);
+  capacity_ = capacity;
+  return true;
+}
+
+bool IndexText::read_all(InputStream& stream) {
+  // The announced size plus one byte, so that a regular file ends in one read that meets its
+  // end; streams that announce nothing grow by half each time.
+  if (!grow(stream.size_hint() + 1)) return false;
+  for (;;) {
+    if (size_ == capacity_ && !grow(capacity_ + std::max(capacity_ / 2, READ_BLOCK))) return false;
+    const long got = stream.read(data_ + size_, capacity_ - size_);
+    if (got <= 0) return true;
+    size_ += static_cast<std::size_t>(got);
+  }
+}
+
+IndexTable::Key IndexTable::key_of(std::string_view text) {
+  static_assert(KEY_BYTES == 16, "a key is two 8-byte words");
+  return {big_endian_bytes(text, 0), big_endian_bytes(text, 8)};
+}
+
 bool IndexTable::load(InputStream& stream) {
-  read_all(stream, text_);
+  if (!text_.read_all(stream)) return false;
   const char* const data = text_.data();
   const std::size_t size = text_.size();
-  std::int64_t depth = 0;
+  std::int32_t depth = 0;
+  // Where the steps past Local lines end, for the line above the current one and the line
+  // above that: the line itself for any line that is no Local line.
+  struct Entry {
+    std::uint32_t line = ABOVE_FIRST_LINE;
+    IndexLineKind kind = IndexLineKind::other;
+    std::uint64_t begin = 0;
+    std::uint32_t size = 0;
+  };
+  Entry previous[2];
+  // Room for the lines of a typical index without growing (untouched room costs nothing but
+  // address space), and for every Local line there can be: each takes at least 28 bytes.
+  offsets_.reserve(size / 16 + 2);
+  kinds_.reserve(size / 16 + 1);
+  keys_.reserve(size / (LOCAL_LITERAL.size() + 1) + 1);
+  sorted_.reserve(size / (LOCAL_LITERAL.size() + 1) + 1);
   std::size_t pos = 0;
-  while (pos < size) {
+  for (std::uint32_t i = 0;; ++i) {
+    if ((i & ((1u << BLOCK_BITS) - 1)) == 0) block_base_.push_back(pos);
+    offsets_.push_back(static_cast<std::uint32_t>(pos - block_base_.back()));
+    if (pos == size) break;
     // The pieces of the line reader: up to and with a line feed, or LINE_READ_MAX bytes. A
     // shorter piece that runs into the end of the file is delivered together with the end, so
     // no scan ever examines it, and it is left out.
@@ -57,43 +119,128 @@ bool IndexTable::load(InputStream& stream) {
     } else {
       break;
     }
-    if (kinds_.size() >= MAX_LINES) return false;
-    const IndexLineKind k = classify(strip_line_end(std::string_view(data + pos, end - pos)));
-    begins_.push_back(pos);
-    kinds_.push_back(k);
-    if (k == IndexLineKind::list_start) ++depth;
-    if (k == IndexLineKind::list_end) --depth;
-    if (k == IndexLineKind::local)
-      locals_.push_back({static_cast<std::uint32_t>(kinds_.size()), depth});
+    if (i == MAX_LINES) return false;
+    const std::string_view line = strip_line_end(std::string_view(data + pos, end - pos));
+    const IndexLineKind kind = classify(line);
+    const std::uint32_t number = i + 1;
+    kinds_.push_back(kind);
+    if (kind == IndexLineKind::list_start) ++depth;
+    if (kind == IndexLineKind::list_end) --depth;
+
+    Entry entry{number, kind, pos, static_cast<std::uint32_t>(line.size())};
+    if (kind == IndexLineKind::local) {
+      // Two lines up: that line when it is no Local line, else where its own steps ended.
+      entry = previous[1];
+      const std::string_view value = line.substr(LOCAL_LITERAL.size());
+      keys_.push_back(key_of(value));
+      sorted_.push_back({static_cast<std::uint64_t>(value.data() - data), entry.begin,
+                         static_cast<std::uint32_t>(value.size()), entry.size, number, depth,
+                         entry.line, entry.kind});
+    }
+    previous[1] = previous[0];
+    previous[0] = entry;
     pos = end;
   }
-  begins_.push_back(pos);
-
-  locals_sorted_.resize(locals_.size());
-  for (std::uint32_t i = 0; i < locals_sorted_.size(); ++i) locals_sorted_[i] = i;
-  std::sort(locals_sorted_.begin(), locals_sorted_.end(), [this](std::uint32_t a, std::uint32_t b) {
-    return local_value(locals_[a].line) < local_value(locals_[b].line);
-  });
+  sort_locals();
   return true;
 }
 
-std::string_view IndexTable::line(std::uint32_t n) const {
-  const std::uint64_t begin = begins_[n - 1];
-  return strip_line_end(std::string_view(text_.data() + begin, begins_[n] - begin));
+void IndexTable::sort_locals() {
+  // Sorts small items (a key and a position) rather than the Local lines themselves, then puts
+  // the lines in that order in place, one cycle of the permutation at a time.
+  struct Item {
+    Key key;
+    std::uint32_t local;
+  };
+  std::vector<Item> items(sorted_.size());
+  for (std::uint32_t i = 0; i < items.size(); ++i) items[i] = {keys_[i], i};
+  const char* const data = text_.data();
+  std::sort(items.begin(), items.end(), [&](const Item& a, const Item& b) {
+    const SortedLocal& lb = sorted_[b.local];
+    return value_less(a.key, sorted_[a.local], b.key, lb.value_size,
+                      [&] { return lb.value(data); });
+  });
+  for (std::uint32_t i = 0; i < items.size(); ++i) {
+    keys_[i] = items[i].key;
+    if (i % SAMPLE_STEP == 0) sample_keys_.push_back(items[i].key);
+    if (items[i].local == i) continue;
+    const SortedLocal first = sorted_[i];
+    std::uint32_t to = i;
+    for (std::uint32_t from = items[to].local; from != i; from = items[to].local) {
+      sorted_[to] = sorted_[from];
+      items[to].local = to;
+      to = from;
+    }
+    sorted_[to] = first;
+    items[to].local = to;
+  }
 }
 
-std::string_view IndexTable::local_value(std::uint32_t n) const {
-  return line(n).substr(LOCAL_LITERAL.size());
+std::string_view IndexTable::line(std::uint32_t n) const {
+  const std::uint64_t start = begin(n - 1);
+  return strip_line_end(std::string_view(text_.data() + start, begin(n) - start));
+}
+
+template <typename Text>
+bool IndexTable::value_less(const Key& a_key, const SortedLocal& a, const Key& key,
+                            std::size_t size, Text text) const {
+  if (a_key != key) return a_key < key;
+  // Equal keys of texts no longer than a key are equal texts up to the shorter one's end.
+  if (a.value_size <= KEY_BYTES && size <= KEY_BYTES) return a.value_size < size;
+  return a.value(text_.data()) < text();
+}
+
+bool IndexTable::value_starts_with(std::size_t i, const Key& key, std::string_view ref) const {
+  const SortedLocal& a = sorted_[i];
+  const Key& a_key = keys_[i];
+  if (a.value_size < ref.size()) return false;
+  const std::size_t n = std::min(ref.size(), KEY_BYTES);
+  // Compare the first n bytes of the two keys, most significant first.
+  const auto top = [](std::uint64_t word, std::size_t bytes) {
+    return bytes == 0 ? 0 : word >> (8 * (8 - bytes));
+  };
+  const bool head_equal =
+      n <= 8 ? top(a_key.high, n) == top(key.high, n)
+             : a_key.high == key.high && top(a_key.low, n - 8) == top(key.low, n - 8);
+  if (!head_equal) return false;
+  return ref.size() <= KEY_BYTES ||
+         a.value(text_.data()).substr(KEY_BYTES, ref.size() - KEY_BYTES) == ref.substr(KEY_BYTES);
 }
 
 void IndexTable::find_locals(std::string_view ref, std::vector<LocalLine>& found) const {
   found.clear();
-  auto it = std::lower_bound(
-      locals_sorted_.begin(), locals_sorted_.end(), ref,
-      [this](std::uint32_t i, std::string_view r) { return local_value(locals_[i].line) < r; });
-  for (; it != locals_sorted_.end() && line_starts_with(local_value(locals_[*it].line), ref);
-       ++it) {
-    found.push_back(locals_[*it]);
+  const Key key = key_of(ref);
+  // The first Local line whose text does not sort before the ref: all that start with it follow.
+  // A sample key below the ref's key puts everything up to it before the ref, and one above it
+  // everything from it on after.
+  const auto first_not_below = std::lower_bound(sample_keys_.begin(), sample_keys_.end(), key);
+  const auto first_above = std::upper_bound(first_not_below, sample_keys_.end(), key);
+  std::size_t lo = first_not_below == sample_keys_.begin()
+                       ? 0
+                       : (first_not_below - sample_keys_.begin() - 1) * SAMPLE_STEP;
+  std::size_t hi = first_above == sample_keys_.end()
+                       ? sorted_.size()
+                       : static_cast<std::size_t>(first_above - sample_keys_.begin()) * SAMPLE_STEP;
+  while (lo < hi) {
+    const std::size_t mid = lo + (hi - lo) / 2;
+    if (value_less(keys_[mid], sorted_[mid], key, ref.size(), [&] { return ref; })) {
+      lo = mid + 1;
+    } else {
+      hi = mid;
+    }
+  }
+  for (std::size_t i = lo; i < sorted_.size() && value_starts_with(i, key, ref); ++i) {
+    const SortedLocal& it = sorted_[i];
+    // The caller reads every value and its entry's line next: ask for them all at once, so
+    // that their cache misses overlap instead of queueing one behind the other.
+    __builtin_prefetch(text_.data() + it.value_begin);
+    __builtin_prefetch(text_.data() + it.entry_begin);
+    found.push_back({it.line,
+                     it.list_depth,
+                     it.value(text_.data()),
+                     it.entry_line,
+                     it.entry_kind,
+                     {text_.data() + it.entry_begin, it.entry_size}});
   }
   std::sort(found.begin(), found.end(),
             [](const LocalLine& a, const LocalLine& b) { return a.line < b.line; });

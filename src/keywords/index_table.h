@@ -13,37 +13,113 @@ namespace sitemap {
 
 enum class IndexLineKind : std::uint8_t { other, list_start, list_end, name, local };
 
-// A Local line of the index: its 1-based number and the list depth the scan from line 1 has
-// reached when it meets it.
+// Where a walk would have to go above line 1 of the index.
+inline constexpr std::uint32_t ABOVE_FIRST_LINE = UINT32_MAX;
+
+// A Local line of the index as a lookup needs it.
 struct LocalLine {
-  std::uint32_t line;
-  std::int64_t list_depth;
+  std::uint32_t line;       // 1-based number
+  std::int32_t list_depth;  // reached by a scan from line 1 when it meets the line
+  std::string_view value;   // the text after the Local literal
+  // The first line upwards from line - 2, by 2, that is no Local line: as a rule the keyword
+  // Name line of the entry. Known from the reading of the index, so that most walks never
+  // look anything up in the table.
+  std::uint32_t entry_line;
+  IndexLineKind entry_kind;
+  std::string_view entry_text;
+};
+
+// The bytes of the index, in memory of their own.
+class IndexText {
+ public:
+  IndexText() = default;
+  IndexText(const IndexText&) = delete;
+  IndexText& operator=(const IndexText&) = delete;
+  ~IndexText();
+
+  // Reads the whole stream. False when the memory for it cannot be had.
+  bool read_all(InputStream& stream);
+  const char* data() const { return data_; }
+  std::size_t size() const { return size_; }
+
+ private:
+  bool grow(std::size_t capacity);
+
+  char* data_ = nullptr;
+  std::size_t size_ = 0;
+  std::size_t capacity_ = 0;
 };
 
 class IndexTable {
  public:
-  // Line numbers must fit the 32-bit fields of the table with room for the two markers below.
-  static constexpr std::uint64_t MAX_LINES = UINT32_MAX - 2;
+  // Line numbers and depths are kept in 32 bits, with room for the markers of the walk.
+  static constexpr std::uint32_t MAX_LINES = INT32_MAX - 1;
 
-  // Reads the whole stream and splits it. False when it holds more than MAX_LINES lines.
+  // Reads the whole stream and splits it. False when the memory for it cannot be had or it
+  // holds more than MAX_LINES lines.
   bool load(InputStream& stream);
 
   std::uint32_t line_count() const { return static_cast<std::uint32_t>(kinds_.size()); }
   // Line n (1-based, at most line_count()), its line end stripped.
   std::string_view line(std::uint32_t n) const;
   IndexLineKind kind(std::uint32_t n) const { return kinds_[n - 1]; }
-  // The text after the Local literal of a Local line.
-  std::string_view local_value(std::uint32_t n) const;
 
   // The Local lines whose text after the literal starts with `ref`, in line order.
   void find_locals(std::string_view ref, std::vector<LocalLine>& found) const;
 
  private:
-  std::string text_;
-  std::vector<std::uint64_t> begins_;  // where line n starts, at n - 1; one more for the end
+  // The first 16 bytes of a text, zero-padded, as two numbers whose order is the order of the
+  // texts wherever they differ; pages and their anchors mostly differ within 16 bytes, so most
+  // comparisons never touch the text itself.
+  struct Key {
+    std::uint64_t high;
+    std::uint64_t low;
+
+    bool operator!=(const Key& o) const { return high != o.high || low != o.low; }
+    bool operator<(const Key& o) const { return high != o.high ? high < o.high : low < o.low; }
+  };
+  static constexpr std::size_t KEY_BYTES = 16;
+  static Key key_of(std::string_view text);
+
+  // A Local line, kept in the order of its text after the literal.
+  struct SortedLocal {
+    std::uint64_t value_begin;
+    std::uint64_t entry_begin;
+    std::uint32_t value_size;
+    std::uint32_t entry_size;
+    std::uint32_t line;
+    std::int32_t list_depth;
+    std::uint32_t entry_line;
+    IndexLineKind entry_kind;
+
+    std::string_view value(const char* text) const { return {text + value_begin, value_size}; }
+  };
+
+  std::uint64_t begin(std::uint32_t i) const { return block_base_[i >> BLOCK_BITS] + offsets_[i]; }
+  // Whether the text of `a` sorts before the text of the given key and size; `text` produces
+  // that text, and is only asked for when the keys cannot decide.
+  template <typename Text>
+  bool value_less(const Key& a_key, const SortedLocal& a, const Key& key, std::size_t size,
+                  Text text) const;
+  bool value_starts_with(std::size_t i, const Key& key, std::string_view ref) const;
+  void sort_locals();
+
+  // Line starts are kept as 32-bit offsets from the start of their block of 2^16 lines: lines
+  // are at most 32767 bytes long, so a block spans less than 4 GiB.
+  static constexpr int BLOCK_BITS = 16;
+
+  IndexText text_;
+  std::vector<std::uint64_t> block_base_;
+  std::vector<std::uint32_t> offsets_;  // line n starts at entry n - 1; one more for the end
   std::vector<IndexLineKind> kinds_;
-  std::vector<LocalLine> locals_;             // in line order
-  std::vector<std::uint32_t> locals_sorted_;  // positions in locals_, by local_value
+  // The Local lines by their text after the literal, with the keys of those texts apart, so
+  // that a search touches only the keys until it is close.
+  std::vector<Key> keys_;
+  std::vector<SortedLocal> sorted_;
+  // Every SAMPLE_STEP-th key: small enough to stay in the cache, it narrows a search down to a
+  // stretch of keys_ that the remaining steps cover with few cache misses.
+  static constexpr std::size_t SAMPLE_STEP = 64;
+  std::vector<Key> sample_keys_;
 };
 
 }  // namespace sitemap

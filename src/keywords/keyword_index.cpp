@@ -18,7 +18,7 @@ bool load_index(KeywordIndex& keywords, SitemapInput& input) {
 
 bool lookup_keywords(KeywordIndex& keywords, SitemapInput& input, DcfWriter& dcf,
                      std::string_view ref) {
-  if (!keywords.seen_refs.emplace(ref).second) return true;
+  if (!keywords.seen_refs.insert(ref)) return true;
   if (!keywords.table && !load_index(keywords, input)) return false;
   const IndexTable& table = *keywords.table;
 
@@ -27,15 +27,12 @@ bool lookup_keywords(KeywordIndex& keywords, SitemapInput& input, DcfWriter& dcf
   table.find_locals(ref, keywords.matches);
   for (const LocalLine& match : keywords.matches) {
     std::string_view keyword_ref;
-    if (!param_value(table.line(match.line), LOCAL_LITERAL, keyword_ref)) {
+    if (!value_before_end(match.value, keyword_ref)) {
       report_detail(input.report, "Invalid keyword ref: ", keyword_ref);
       input.line.assign(table.line(match.line));
       return fail_junk_line(input, INDEX_JUNK);
     }
-    if (!build_keyword_path(*keywords.steps, table, input, match.line, match.list_depth,
-                            keywords.path)) {
-      return false;
-    }
+    if (!build_keyword_path(*keywords.steps, table, input, match, keywords.path)) return false;
     dcf_keyword(dcf, keyword_ref, keywords.path.keyword_path);
   }
   return true;

@@ -4,20 +4,20 @@
 #include <memory>
 #include <string>
 #include <string_view>
-#include <unordered_set>
 #include <vector>
 
 #include "converter/dcf_writer.h"
 #include "converter/sitemap_input.h"
 #include "keywords/index_table.h"
 #include "keywords/keyword_path.h"
+#include "keywords/ref_set.h"
 
 namespace sitemap {
 
 // What the lookups of one run remember: the refs already looked up, and the index, read at the
 // first lookup that needs it (a run whose contents name no page never reads it).
 struct KeywordIndex {
-  std::unordered_set<std::string> seen_refs;
+  RefSet seen_refs;
   std::unique_ptr<IndexTable> table;
   std::unique_ptr<PathSteps> steps;
   std::vector<LocalLine> matches;

@@ -2,10 +2,9 @@
 
 namespace sitemap {
 
-template <typename Stop>
-std::uint32_t PathSteps::resolve(std::vector<std::uint32_t>& memo, std::int64_t n, int step,
-                                 Stop stop) {
-  if (memo.empty()) memo.assign(std::size_t{table_.line_count()} + 1, 0);
+template <typename Stop, typename Memo>
+std::uint32_t PathSteps::resolve(std::int64_t n, int step, Stop stop, Memo memo_here) {
+  if (memo_.empty()) memo_.assign(std::size_t{table_.line_count()} + 1, 0);
   visited_.clear();
   std::uint32_t found;
   for (;; n -= step) {
@@ -15,29 +14,33 @@ std::uint32_t PathSteps::resolve(std::vector<std::uint32_t>& memo, std::int64_t 
       break;
     }
     const auto line = static_cast<std::uint32_t>(n);
-    if (memo[line] != 0) {
-      found = memo[line];
-      break;
-    }
     if (stop(line)) {
       found = line;
       break;
     }
+    if (!memo_here(line)) continue;
+    if (memo_[line] != 0) {
+      found = memo_[line];
+      break;
+    }
     visited_.push_back(line);
   }
-  for (std::uint32_t line : visited_) memo[line] = found;
+  for (std::uint32_t line : visited_) memo_[line] = found;
   return found;
 }
 
 std::uint32_t PathSteps::past_local_lines(std::int64_t n) {
-  return resolve(past_local_, n, 2,
-                 [this](std::uint32_t line) { return table_.kind(line) != IndexLineKind::local; });
+  const auto is_local = [this](std::uint32_t line) {
+    return table_.kind(line) == IndexLineKind::local;
+  };
+  return resolve(
+      n, 2, [&](std::uint32_t line) { return !is_local(line); }, is_local);
 }
 
 std::uint32_t PathSteps::up_to_list_start(std::int64_t n) {
-  return resolve(list_start_, n, 5, [this](std::uint32_t line) {
-    return table_.kind(line) == IndexLineKind::list_start;
-  });
+  return resolve(
+      n, 5, [this](std::uint32_t line) { return table_.kind(line) == IndexLineKind::list_start; },
+      [this](std::uint32_t line) { return table_.kind(line) != IndexLineKind::local; });
 }
 
 namespace {
@@ -54,7 +57,7 @@ struct PathWalk {
 // The walk stops on a line it cannot use: the junk-line exit shows that line, or nothing when
 // the walk would have gone above line 1, where an index that breaks the layout can send it.
 bool junk_at(PathWalk& walk, std::uint32_t line) {
-  if (line == PathSteps::ABOVE_FIRST_LINE) {
+  if (line == ABOVE_FIRST_LINE) {
     walk.input.line.clear();
   } else {
     walk.input.line.assign(walk.table.line(line));
@@ -66,14 +69,15 @@ std::int64_t walk_target(const PathWalk& walk, std::int64_t step) {
   return std::int64_t{walk.match_line} - walk.path.back_offset - step;
 }
 
-// Steps up by 2 past the Local lines of the entry to its keyword Name line.
-bool find_entry_keyword(PathWalk& walk) {
-  const std::uint32_t line = walk.steps.past_local_lines(walk_target(walk, 2));
-  if (line == PathSteps::ABOVE_FIRST_LINE) return junk_at(walk, line);
+// Steps up by 2 past the Local lines of the entry to its keyword Name line; `line` is where those
+// steps end, and `kind` and `text` describe it.
+bool find_entry_keyword(PathWalk& walk, std::uint32_t line, IndexLineKind kind,
+                        std::string_view text) {
+  if (line == ABOVE_FIRST_LINE) return junk_at(walk, line);
   walk.path.back_offset = std::int64_t{walk.match_line} - line;
-  if (walk.table.kind(line) != IndexLineKind::name) return junk_at(walk, line);
+  if (kind != IndexLineKind::name) return junk_at(walk, line);
   std::string_view keyword_name;
-  if (!param_value(walk.table.line(line), NAME_LITERAL, keyword_name)) {
+  if (!param_value(text, NAME_LITERAL, keyword_name)) {
     report_detail(walk.input.report, "Invalid keyword: ", keyword_name);
     return junk_at(walk, line);
   }
@@ -85,7 +89,7 @@ bool find_entry_keyword(PathWalk& walk) {
 // siblings, and on into the parent entry.
 bool climb_to_parent(PathWalk& walk) {
   const std::uint32_t line = walk.steps.up_to_list_start(walk_target(walk, 2));
-  if (line == PathSteps::ABOVE_FIRST_LINE) return junk_at(walk, line);
+  if (line == ABOVE_FIRST_LINE) return junk_at(walk, line);
   walk.path.back_offset = std::int64_t{walk.match_line} - line + 2;
   return true;
 }
@@ -105,14 +109,22 @@ void join_names(const std::vector<std::string_view>& names, std::string& keyword
 }  // namespace
 
 bool build_keyword_path(PathSteps& steps, const IndexTable& table, SitemapInput& input,
-                        std::uint32_t match_line, std::int64_t list_depth, KeywordPath& path) {
+                        const LocalLine& match, KeywordPath& path) {
   steps.names.clear();
   path.back_offset = 0;
-  PathWalk walk{steps, table, input, match_line, path, steps.names};
-  for (std::int64_t levels_left = list_depth;; --levels_left) {
-    if (!find_entry_keyword(walk)) return false;
-    if (levels_left <= 1) break;
+  PathWalk walk{steps, table, input, match.line, path, steps.names};
+  // The steps from the matched line itself were taken when the index was read.
+  if (!find_entry_keyword(walk, match.entry_line, match.entry_kind, match.entry_text)) {
+    return false;
+  }
+  for (std::int64_t levels_left = match.list_depth; levels_left > 1; --levels_left) {
     if (!climb_to_parent(walk)) return false;
+    const std::uint32_t line = steps.past_local_lines(walk_target(walk, 2));
+    const bool inside = line != ABOVE_FIRST_LINE;
+    if (!find_entry_keyword(walk, line, inside ? table.kind(line) : IndexLineKind::other,
+                            inside ? table.line(line) : std::string_view())) {
+      return false;
+    }
   }
   join_names(steps.names, path.keyword_path);
   return true;

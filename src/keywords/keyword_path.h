@@ -21,12 +21,11 @@ struct KeywordPath {
 
 // Remembers where the steps of earlier walks ended. A step only depends on the line it starts
 // from, and long sub-lists or entries with many pages would otherwise be walked over again for
-// every keyword in them.
+// every keyword in them. One slot per line serves both kinds of step: the steps past Local
+// lines only ever pass Local lines, and the climb keeps its memo in the other lines.
 class PathSteps {
  public:
   explicit PathSteps(const IndexTable& table) : table_(table) {}
-
-  static constexpr std::uint32_t ABOVE_FIRST_LINE = UINT32_MAX;
 
   // From line n (which may lie above line 1) upwards by 2: the first line that is no Local line.
   std::uint32_t past_local_lines(std::int64_t n);
@@ -40,19 +39,18 @@ class PathSteps {
   std::vector<std::string_view> names;
 
  private:
-  template <typename Stop>
-  std::uint32_t resolve(std::vector<std::uint32_t>& memo, std::int64_t n, int step, Stop stop);
+  template <typename Stop, typename Memo>
+  std::uint32_t resolve(std::int64_t n, int step, Stop stop, Memo memo_here);
 
   const IndexTable& table_;
-  std::vector<std::uint32_t> past_local_;
-  std::vector<std::uint32_t> list_start_;
+  std::vector<std::uint32_t> memo_;  // 0: not known yet
   std::vector<std::uint32_t> visited_;
 };
 
-// For the Local line `match_line` met at `list_depth`: the keyword of its entry and, below depth
-// 1, those of the entries above it. False when the walk met a line it cannot use or would leave
-// the file; the run has then ended through the junk-line exit, showing that line.
+// For a matched Local line: the keyword of its entry and, at list depth 2 or more, those of the
+// entries above it. False when the walk met a line it cannot use or would leave the file; the
+// run has then ended through the junk-line exit, showing that line.
 bool build_keyword_path(PathSteps& steps, const IndexTable& table, SitemapInput& input,
-                        std::uint32_t match_line, std::int64_t list_depth, KeywordPath& path);
+                        const LocalLine& match, KeywordPath& path);
 
 }  // namespace sitemap
