@@ -55,7 +55,9 @@ struct IndexRun {
 };
 
 struct Table {
-  explicit Table(std::string_view bytes) : stream(bytes) { EXPECT_TRUE(table.load(stream)); }
+  explicit Table(std::string_view bytes) : stream(bytes) {
+    EXPECT_EQ(table.load(stream), IndexTable::Load::done);
+  }
   MemoryInput stream;
   IndexTable table;
   PathSteps steps{table};
@@ -102,7 +104,7 @@ TEST(IndexTable, KeepsTheLinesTheLineReaderDelivers) {
   const std::string bytes = "<UL>\r\n" + full + "\n\r\n" + full + "tail";
   MemoryInput stream(bytes);
   IndexTable table;
-  ASSERT_TRUE(table.load(stream));
+  ASSERT_EQ(table.load(stream), IndexTable::Load::done);
   ASSERT_EQ(table.line_count(), 5u);
   EXPECT_EQ(table.line(1), "<UL>");
   EXPECT_EQ(table.kind(1), IndexLineKind::list_start);

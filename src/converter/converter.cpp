@@ -1,5 +1,6 @@
 #include "converter/converter.h"
 
+#include <new>
 #include <string>
 
 #include "converter/dcf_writer.h"
@@ -25,12 +26,25 @@ struct ContentsWalk {
 // A contents file that ends before its body end line would otherwise leave the walk examining
 // the same stale line forever, so running out of lines is a junk line (with nothing to show).
 bool read_contents_line(SitemapInput& input) {
-  if (read_sitemap_line(input, input.contents) != LineRead::end) return true;
-  input.line.clear();
-  return fail_junk_line(input, CONTENTS_JUNK);
+  switch (read_sitemap_line(input, input.contents)) {
+    case LineRead::line:
+    case LineRead::last_line:
+      return true;
+    case LineRead::end:
+      input.line.clear();
+      return fail_junk_line(input, CONTENTS_JUNK);
+    case LineRead::error:
+      break;
+  }
+  return fail_closing(input.files, input.report, CONTENTS_READ_FAILED);
 }
 
 bool junk(ContentsWalk& walk) { return fail_junk_line(walk.input, CONTENTS_JUNK); }
+
+// What the writer could not write ends the run as soon as it is known.
+bool written(ContentsWalk& walk, bool ok) {
+  return ok || fail_closing(walk.input.files, walk.input.report, DCF_WRITE_FAILED);
+}
 
 // Reads one entry after its object line: a Name line, then either the object end line or a
 // Local line followed by one line that is consumed whatever it holds.
@@ -49,8 +63,7 @@ bool read_contents_entry(ContentsWalk& walk) {
   if (!read_contents_line(input)) return false;
   if (line_is(input.line, OBJECT_END_LINE)) {
     // No page: the default ref, and no keyword lookup (so the default ref is not registered).
-    dcf_open_section(walk.dcf, DEFAULT_REF, walk.entry.title);
-    return true;
+    return written(walk, dcf_open_section(walk.dcf, DEFAULT_REF, walk.entry.title));
   }
   if (!line_starts_with(input.line, LOCAL_LITERAL)) return junk(walk);
   if (!param_value(input.line, LOCAL_LITERAL, value)) {
@@ -61,29 +74,29 @@ bool read_contents_entry(ContentsWalk& walk) {
 
   // This line stands where the object end line belongs; it is consumed unexamined.
   if (!read_contents_line(input)) return false;
-  dcf_open_section(walk.dcf, walk.entry.ref, walk.entry.title);
-  return lookup_keywords(walk.keywords, input, walk.dcf, walk.entry.ref);
+  return written(walk, dcf_open_section(walk.dcf, walk.entry.ref, walk.entry.title)) &&
+         lookup_keywords(walk.keywords, input, walk.dcf, walk.entry.ref);
 }
 
 bool walk_contents(ContentsWalk& walk) {
   SitemapInput& input = walk.input;
-  dcf_begin(walk.dcf);
+  if (!written(walk, dcf_begin(walk.dcf))) return false;
   // The head is thrown away unexamined; the line after it is the first one examined.
   for (int i = 0; i <= CONTENTS_SKIP_LINES; ++i) {
     if (!read_contents_line(input)) return false;
   }
   for (;;) {
     if (line_is(input.line, BODY_END_LINE)) {
-      dcf_end(walk.dcf);
-      close_conversion_files(input.files);
-      return true;
+      // The file is only complete once its last buffered bytes are on disk and it is closed.
+      const bool ended = dcf_end(walk.dcf);
+      return written(walk, close_conversion_files(input.files) && ended);
     }
     if (line_is(input.line, OBJECT_LINE)) {
       if (!read_contents_entry(walk)) return false;
     } else if (line_is(input.line, LIST_START_LITERAL)) {
       dcf_open_list(walk.dcf);
     } else if (line_is(input.line, LIST_END_LITERAL)) {
-      dcf_close_list(walk.dcf);
+      if (!written(walk, dcf_close_list(walk.dcf))) return false;
     } else {
       return junk(walk);
     }
@@ -94,11 +107,19 @@ bool walk_contents(ContentsWalk& walk) {
 }  // namespace
 
 Outcome convert_sitemap(ConversionFiles& files, Report& report) {
-  SitemapInput input(files, report);
-  DcfWriter dcf(*files.dcf);
-  KeywordIndex keywords;
-  ContentsWalk walk{input, dcf, keywords, {}};
-  return walk_contents(walk) ? Outcome::success : Outcome::failure;
+  try {
+    SitemapInput input(files, report);
+    DcfWriter dcf(*files.dcf);
+    KeywordIndex keywords;
+    ContentsWalk walk{input, dcf, keywords, {}};
+    return walk_contents(walk) ? Outcome::success : Outcome::failure;
+  } catch (const std::bad_alloc&) {
+    // Any allocation of the run (a line, a ref, the index) may fail on a huge input; the run
+    // then ends like every other failure, with what was written left on disk.
+    report.err.clear();
+    fail_closing(files, report, OUT_OF_MEMORY);
+    return Outcome::failure;
+  }
 }
 
 }  // namespace sitemap

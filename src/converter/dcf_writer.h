@@ -29,13 +29,14 @@ inline constexpr std::string_view DCF_HEADER =
     "<DCF ref=\"index.html\" category=\"development\" title=\"ORDAX Documentation\">\n";
 inline constexpr std::string_view DCF_FOOTER = "</DCF>\n";
 
-void dcf_begin(DcfWriter& dcf);
+// Each operation that writes is false when the stream did not take every byte.
+bool dcf_begin(DcfWriter& dcf);
 // Writes what is pending, then a section start tag left open for what follows.
-void dcf_open_section(DcfWriter& dcf, std::string_view ref, std::string_view title);
+bool dcf_open_section(DcfWriter& dcf, std::string_view ref, std::string_view title);
 void dcf_open_list(DcfWriter& dcf);
-void dcf_close_list(DcfWriter& dcf);
-void dcf_keyword(DcfWriter& dcf, std::string_view keyword_ref, std::string_view keyword_path);
+bool dcf_close_list(DcfWriter& dcf);
+bool dcf_keyword(DcfWriter& dcf, std::string_view keyword_ref, std::string_view keyword_path);
 // Writes the footer; whatever is still pending is dropped.
-void dcf_end(DcfWriter& dcf);
+bool dcf_end(DcfWriter& dcf);
 
 }  // namespace sitemap

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <new>
 
 namespace sitemap {
 
@@ -18,6 +19,42 @@ Outcome open_failure(Report& report, std::string_view message) {
   fail(report, message);
   return Outcome::failure;
 }
+
+// Opens an input for reading. Only a regular file or a FIFO will do: a directory, for one, opens
+// but can never be read, and must not pass for an empty file.
+int open_input(const char* name) {
+  const int fd = ::open(name, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return -1;
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || !(S_ISREG(st.st_mode) || S_ISFIFO(st.st_mode))) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+Outcome open_files(OpenedFiles& files, Report& report) {
+  const int contents = open_input(CONTENTS_FILE);
+  if (contents < 0) return open_failure(report, "Failed to open Contents.hhc.");
+  files.contents = std::make_unique<FileInput>(contents);
+
+  const int index = open_input(INDEX_FILE);
+  if (index < 0) {
+    files.contents->close();
+    return open_failure(report, "Failed to open Index.hhk.");
+  }
+  files.index = std::make_unique<FileInput>(index);
+
+  const int dcf = ::open(DCF_FILE, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (dcf < 0) {
+    files.contents->close();
+    files.index->close();
+    return open_failure(report, "Failed to open qt-assistant.dcf.");
+  }
+  files.dcf = std::make_unique<FileOutput>(dcf);
+  return Outcome::success;
+}
+
 }  // namespace
 
 FileInput::~FileInput() { close(); }
@@ -87,25 +124,12 @@ bool FileOutput::close() {
 }
 
 Outcome open_conversion_files(OpenedFiles& files, Report& report) {
-  const int contents = ::open(CONTENTS_FILE, O_RDONLY | O_CLOEXEC);
-  if (contents < 0) return open_failure(report, "Failed to open Contents.hhc.");
-  files.contents = std::make_unique<FileInput>(contents);
-
-  const int index = ::open(INDEX_FILE, O_RDONLY | O_CLOEXEC);
-  if (index < 0) {
-    files.contents->close();
-    return open_failure(report, "Failed to open Index.hhk.");
+  try {
+    return open_files(files, report);
+  } catch (const std::bad_alloc&) {
+    files = OpenedFiles{};
+    return open_failure(report, OUT_OF_MEMORY);
   }
-  files.index = std::make_unique<FileInput>(index);
-
-  const int dcf = ::open(DCF_FILE, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (dcf < 0) {
-    files.contents->close();
-    files.index->close();
-    return open_failure(report, "Failed to open qt-assistant.dcf.");
-  }
-  files.dcf = std::make_unique<FileOutput>(dcf);
-  return Outcome::success;
 }
 
 void print_report(const Report& report) {

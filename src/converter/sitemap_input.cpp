@@ -16,7 +16,10 @@ LineRead LineReader::read(std::string& dest) {
   for (;;) {
     // A full piece ends here without asking the stream for more, so it never meets the end.
     if (dest.size() == LINE_READ_MAX) return LineRead::line;
-    if (pos_ == end_ && !refill()) return dest.empty() ? LineRead::end : LineRead::last_line;
+    if (pos_ == end_ && !refill()) {
+      if (failed_) return LineRead::error;
+      return dest.empty() ? LineRead::end : LineRead::last_line;
+    }
     const char* start = block_.data() + pos_;
     const std::size_t room = LINE_READ_MAX - dest.size();
     const std::size_t take = end_ - pos_ < room ? end_ - pos_ : room;
@@ -37,6 +40,7 @@ bool LineReader::refill() {
   const long got = stream_.read(block_.data(), block_.size());
   if (got <= 0) {
     at_end_ = true;
+    failed_ = got < 0;
     return false;
   }
   pos_ = 0;
@@ -87,6 +91,11 @@ bool fail_junk_line(SitemapInput& input, std::string_view message) {
   close_conversion_files(input.files);
   report_detail(input.report, "Invalid line: ", input.line);
   return fail(input.report, message);
+}
+
+bool fail_closing(ConversionFiles& files, Report& report, std::string_view message) {
+  close_conversion_files(files);
+  return fail(report, message);
 }
 
 bool close_conversion_files(ConversionFiles& files) {

@@ -29,6 +29,10 @@ inline constexpr std::string_view BODY_END_LINE = "</BODY>";
 
 inline constexpr std::string_view CONTENTS_JUNK = "Junk line in Contents.hhc.";
 inline constexpr std::string_view INDEX_JUNK = "Junk line in Index.hhk.";
+inline constexpr std::string_view CONTENTS_READ_FAILED = "Failed to read Contents.hhc.";
+inline constexpr std::string_view INDEX_READ_FAILED = "Failed to read Index.hhk.";
+inline constexpr std::string_view DCF_WRITE_FAILED = "Failed to write qt-assistant.dcf.";
+inline constexpr std::string_view OUT_OF_MEMORY = "Out of memory.";
 
 // The three streams of one run, opened by the caller in this order and closed in the same order
 // by the conversion, at its end or by the junk-line exit.
@@ -48,8 +52,9 @@ struct Report {
 enum class Outcome { success, failure };
 
 // How a read ended. `last_line` is a line that the read delivered while reaching the end of the
-// file (a last line without a line feed, shorter than a full piece); `end` delivered nothing.
-enum class LineRead { line, last_line, end };
+// file (a last line without a line feed, shorter than a full piece); `end` delivered nothing;
+// `error` means the stream failed, which must never pass for the end of the file.
+enum class LineRead { line, last_line, end, error };
 
 // Splits a stream into lines the way a length-limited line read does: a piece ends after its
 // line feed or after LINE_READ_MAX bytes, whichever comes first, and the stream is asked for more
@@ -69,6 +74,7 @@ class LineReader {
   std::size_t pos_ = 0;
   std::size_t end_ = 0;
   bool at_end_ = false;
+  bool failed_ = false;
 };
 
 // The line input of one run: the files, the contents reader, the line buffer (the line the
@@ -110,6 +116,10 @@ bool fail(Report& report, std::string_view message);
 // For a line that breaks the grammar: closes the three streams, records "Invalid line: " with
 // the line buffer, then fails with `message`. Always false.
 bool fail_junk_line(SitemapInput& input, std::string_view message);
+
+// For a failure that has no line to show (a read or write error, no memory): closes the three
+// streams, then fails with `message`. Always false.
+bool fail_closing(ConversionFiles& files, Report& report, std::string_view message);
 
 // Closes contents, index and DCF, in this order. False when the DCF could not be completed.
 bool close_conversion_files(ConversionFiles& files);

@@ -64,14 +64,17 @@ bool IndexText::grow(std::size_t capacity) {
   return true;
 }
 
-bool IndexText::read_all(InputStream& stream) {
+IndexText::Read IndexText::read_all(InputStream& stream) {
   // The announced size plus one byte, so that a regular file ends in one read that meets its
   // end; streams that announce nothing grow by half each time.
-  if (!grow(stream.size_hint() + 1)) return false;
+  if (!grow(stream.size_hint() + 1)) return Read::out_of_memory;
   for (;;) {
-    if (size_ == capacity_ && !grow(capacity_ + std::max(capacity_ / 2, READ_BLOCK))) return false;
+    if (size_ == capacity_ && !grow(capacity_ + std::max(capacity_ / 2, READ_BLOCK))) {
+      return Read::out_of_memory;
+    }
     const long got = stream.read(data_ + size_, capacity_ - size_);
-    if (got <= 0) return true;
+    if (got == 0) return Read::done;
+    if (got < 0) return Read::failed;
     size_ += static_cast<std::size_t>(got);
   }
 }
@@ -81,8 +84,15 @@ IndexTable::Key IndexTable::key_of(std::string_view text) {
   return {big_endian_bytes(text, 0), big_endian_bytes(text, 8)};
 }
 
-bool IndexTable::load(InputStream& stream) {
-  if (!text_.read_all(stream)) return false;
+IndexTable::Load IndexTable::load(InputStream& stream) {
+  switch (text_.read_all(stream)) {
+    case IndexText::Read::done:
+      break;
+    case IndexText::Read::failed:
+      return Load::read_failed;
+    case IndexText::Read::out_of_memory:
+      return Load::out_of_memory;
+  }
   const char* const data = text_.data();
   const std::size_t size = text_.size();
   std::int32_t depth = 0;
@@ -119,7 +129,7 @@ bool IndexTable::load(InputStream& stream) {
     } else {
       break;
     }
-    if (i == MAX_LINES) return false;
+    if (i == MAX_LINES) return Load::out_of_memory;
     const std::string_view line = strip_line_end(std::string_view(data + pos, end - pos));
     const IndexLineKind kind = classify(line);
     const std::uint32_t number = i + 1;
@@ -142,7 +152,7 @@ bool IndexTable::load(InputStream& stream) {
     pos = end;
   }
   sort_locals();
-  return true;
+  return Load::done;
 }
 
 void IndexTable::sort_locals() {

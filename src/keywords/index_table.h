@@ -37,8 +37,8 @@ class IndexText {
   IndexText& operator=(const IndexText&) = delete;
   ~IndexText();
 
-  // Reads the whole stream. False when the memory for it cannot be had.
-  bool read_all(InputStream& stream);
+  enum class Read { done, failed, out_of_memory };
+  Read read_all(InputStream& stream);
   const char* data() const { return data_; }
   std::size_t size() const { return size_; }
 
@@ -55,9 +55,10 @@ class IndexTable {
   // Line numbers and depths are kept in 32 bits, with room for the markers of the walk.
   static constexpr std::uint32_t MAX_LINES = INT32_MAX - 1;
 
-  // Reads the whole stream and splits it. False when the memory for it cannot be had or it
-  // holds more than MAX_LINES lines.
-  bool load(InputStream& stream);
+  // Reads the whole stream and splits it. Out of memory also when it holds more than MAX_LINES
+  // lines.
+  enum class Load { done, read_failed, out_of_memory };
+  Load load(InputStream& stream);
 
   std::uint32_t line_count() const { return static_cast<std::uint32_t>(kinds_.size()); }
   // Line n (1-based, at most line_count()), its line end stripped.

@@ -6,12 +6,16 @@ namespace {
 
 bool load_index(KeywordIndex& keywords, SitemapInput& input) {
   keywords.table = std::make_unique<IndexTable>();
-  if (!keywords.table->load(*input.files.index)) {
-    close_conversion_files(input.files);
-    return fail(input.report, "Out of memory.");
+  switch (keywords.table->load(*input.files.index)) {
+    case IndexTable::Load::done:
+      keywords.steps = std::make_unique<PathSteps>(*keywords.table);
+      return true;
+    case IndexTable::Load::read_failed:
+      return fail_closing(input.files, input.report, INDEX_READ_FAILED);
+    case IndexTable::Load::out_of_memory:
+      break;
   }
-  keywords.steps = std::make_unique<PathSteps>(*keywords.table);
-  return true;
+  return fail_closing(input.files, input.report, OUT_OF_MEMORY);
 }
 
 }  // namespace
@@ -33,7 +37,9 @@ bool lookup_keywords(KeywordIndex& keywords, SitemapInput& input, DcfWriter& dcf
       return fail_junk_line(input, INDEX_JUNK);
     }
     if (!build_keyword_path(*keywords.steps, table, input, match, keywords.path)) return false;
-    dcf_keyword(dcf, keyword_ref, keywords.path.keyword_path);
+    if (!dcf_keyword(dcf, keyword_ref, keywords.path.keyword_path)) {
+      return fail_closing(input.files, input.report, DCF_WRITE_FAILED);
+    }
   }
   return true;
 }

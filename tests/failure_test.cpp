@@ -1,0 +1,117 @@
+// Read and write errors met anywhere in a run end it with status 1 and one error line, never
+// with a success.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "converter/converter.h"
+
+namespace sitemap {
+namespace {
+
+std::string example_file(const char* name) {
+  std::ifstream in(std::string(SITEMAP_EXAMPLE_DIR) + "/" + name, std::ios::binary);
+  std::ostringstream bytes;
+  bytes << in.rdbuf();
+  return bytes.str();
+}
+
+// Takes `limit` bytes, then fails every write.
+class FullOutput final : public OutputStream {
+ public:
+  explicit FullOutput(std::size_t limit) : limit_(limit) {}
+  using OutputStream::write;
+  bool write(const char* data, std::size_t size) override {
+    if (size > limit_ - bytes.size()) return false;
+    bytes.append(data, size);
+    return true;
+  }
+  bool close() override { return true; }
+
+  std::string bytes;
+
+ private:
+  std::size_t limit_;
+};
+
+// Delivers `good` bytes, then fails every read.
+class BrokenInput final : public InputStream {
+ public:
+  BrokenInput(std::string_view bytes, std::size_t good) : bytes_(bytes), good_(good) {}
+  long read(char* dest, std::size_t size) override {
+    if (pos_ >= good_) return -1;
+    const std::size_t n = std::min({size, good_ - pos_, bytes_.size() - pos_});
+    bytes_.copy(dest, n, pos_);
+    pos_ += n;
+    return static_cast<long>(n);
+  }
+  void close() override {}
+
+ private:
+  std::string_view bytes_;
+  std::size_t good_;
+  std::size_t pos_ = 0;
+};
+
+struct Example {
+  std::string contents = example_file("Contents.hhc");
+  std::string index = example_file("Index.hhk");
+};
+
+std::size_t full_dcf_size(const Example& example) {
+  MemoryInput contents(example.contents), index(example.index);
+  MemoryOutput dcf;
+  ConversionFiles files{&contents, &index, &dcf};
+  Report report;
+  EXPECT_EQ(convert_sitemap(files, report), Outcome::success);
+  return dcf.bytes.size();
+}
+
+TEST(WriteErrors, AFullDiskAnywhereIsAFailure) {
+  const Example example;
+  const std::size_t full = full_dcf_size(example);
+  for (std::size_t limit = 0; limit <= full; ++limit) {
+    MemoryInput contents(example.contents), index(example.index);
+    FullOutput dcf(limit);
+    ConversionFiles files{&contents, &index, &dcf};
+    Report report;
+    const Outcome outcome = convert_sitemap(files, report);
+    if (limit == full) {
+      EXPECT_EQ(outcome, Outcome::success);
+      EXPECT_EQ(report.err, "");
+    } else {
+      ASSERT_EQ(outcome, Outcome::failure) << limit;
+      EXPECT_EQ(report.err, "Error: Failed to write qt-assistant.dcf.\n") << limit;
+      EXPECT_EQ(report.out, "");
+    }
+  }
+}
+
+TEST(ReadErrors, AreNeverTakenForTheEndOfAFile) {
+  const Example example;
+  // The run never reads the contents past its body end line.
+  const std::size_t needed = example.contents.find("</BODY>\n") + 8;
+  for (std::size_t good = 0; good < needed; good += 97) {
+    BrokenInput contents(example.contents, good);
+    MemoryInput index(example.index);
+    MemoryOutput dcf;
+    ConversionFiles files{&contents, &index, &dcf};
+    Report report;
+    ASSERT_EQ(convert_sitemap(files, report), Outcome::failure) << good;
+    EXPECT_EQ(report.err, "Error: Failed to read Contents.hhc.\n") << good;
+  }
+  for (std::size_t good = 0; good < example.index.size(); good += 97) {
+    MemoryInput contents(example.contents);
+    BrokenInput index(example.index, good);
+    MemoryOutput dcf;
+    ConversionFiles files{&contents, &index, &dcf};
+    Report report;
+    ASSERT_EQ(convert_sitemap(files, report), Outcome::failure) << good;
+    EXPECT_EQ(report.err, "Error: Failed to read Index.hhk.\n") << good;
+  }
+}
+
+}  // namespace
+}  // namespace sitemap
