@@ -1,0 +1,60 @@
+// Runs the whole conversion on two in-memory inputs: the bytes before the first 0x01 byte are
+// the contents file, the rest the index. Checks what every run must keep to: success leaves a
+// complete DCF and prints nothing; failure prints exactly one error line, after at most two
+// detail lines on standard output.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string_view>
+
+#include "converter/converter.h"
+#include "converter/dcf_writer.h"
+
+namespace {
+
+void require(bool condition) {
+  if (!condition) std::abort();
+}
+
+bool is_one_line(std::string_view text, std::string_view start) {
+  return text.size() > start.size() && text.substr(0, start.size()) == start &&
+         text.back() == '\n' && text.find('\n') == text.size() - 1;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const std::string_view input(reinterpret_cast<const char*>(data), size);
+  const std::size_t split = input.find('\x01');
+  const std::string_view contents_bytes = input.substr(0, split);
+  const std::string_view index_bytes =
+      split == std::string_view::npos ? std::string_view() : input.substr(split + 1);
+
+  sitemap::MemoryInput contents(contents_bytes);
+  sitemap::MemoryInput index(index_bytes);
+  sitemap::MemoryOutput dcf;
+  sitemap::ConversionFiles files{&contents, &index, &dcf};
+  sitemap::Report report;
+  const sitemap::Outcome outcome = sitemap::convert_sitemap(files, report);
+
+  const std::string_view written(dcf.bytes);
+  require(written.substr(0, sitemap::DCF_HEADER.size()) == sitemap::DCF_HEADER);
+  if (outcome == sitemap::Outcome::success) {
+    require(report.out.empty() && report.err.empty());
+    require(written.size() >= sitemap::DCF_FOOTER.size() &&
+            written.substr(written.size() - sitemap::DCF_FOOTER.size()) == sitemap::DCF_FOOTER);
+  } else {
+    require(outcome == sitemap::Outcome::failure);
+    require(is_one_line(report.err, "Error: "));
+    std::string_view out(report.out);
+    int details = 0;
+    while (!out.empty()) {
+      const std::size_t end = out.find('\n');
+      require(end != std::string_view::npos && out.substr(0, 8) == "Invalid ");
+      out.remove_prefix(end + 1);
+      ++details;
+    }
+    require(details <= 2);
+  }
+  return 0;
+}
