@@ -1,0 +1,34 @@
+#!/bin/sh
+# Installs with cmake --install and builds the Debian package with cpack, then checks both: the
+# program in bin/ and the man page in share/man/man1/, the package's metadata, and the program
+# unpacked from the package converting the example exactly as the built one does.
+set -u
+build=$1
+root=$2
+bin=$build/sitemap-to-dcf
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+failed=0
+check() { "$@" || { echo "failed: $*"; failed=1; }; }
+
+check cmake --install "$build" --prefix "$work/prefix" >/dev/null
+check test -x "$work/prefix/bin/sitemap-to-dcf"
+check test -f "$work/prefix/share/man/man1/sitemap-to-dcf.1"
+
+(cd "$build" && cpack -G DEB -B "$work/package" >/dev/null) || { echo "cpack failed"; exit 1; }
+deb=$(ls "$work"/package/*.deb)
+check test "$(dpkg-deb -f "$deb" Package)" = sitemap-to-dcf
+check test "$(dpkg-deb -f "$deb" Section)" = utils
+check test -n "$(dpkg-deb -f "$deb" Maintainer)"
+check test -n "$(dpkg-deb -f "$deb" Description)"
+check dpkg-deb -x "$deb" "$work/root"
+check test -f "$work/root/usr/share/man/man1/sitemap-to-dcf.1"
+
+for who in built installed; do
+  mkdir "$work/$who"
+  cp "$root/examples/handbook/Contents.hhc" "$root/examples/handbook/Index.hhk" "$work/$who/"
+done
+(cd "$work/built" && "$bin") || failed=1
+(cd "$work/installed" && "$work/root/usr/bin/sitemap-to-dcf") || failed=1
+check cmp "$work/built/qt-assistant.dcf" "$work/installed/qt-assistant.dcf"
+exit $failed
