@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -13,9 +14,9 @@ std::vector<std::string> pieces_of(const std::string& bytes,
   MemoryInput stream(bytes);
   LineReader reader(stream);
   std::vector<std::string> pieces;
-  std::string piece;
+  std::string_view piece;
   for (LineRead r; (r = reader.read(piece)) != LineRead::end;) {
-    pieces.push_back(piece);
+    pieces.emplace_back(piece);
     if (kinds) kinds->push_back(r);
   }
   return pieces;
@@ -47,6 +48,43 @@ TEST(LineReader, ReportsTheEndOnlyWhenAReadReachesIt) {
   kinds.clear();
   pieces_of(std::string(LINE_READ_MAX + 1, 'x'), &kinds);
   EXPECT_EQ(kinds, (std::vector<LineRead>{LineRead::line, LineRead::last_line}));
+}
+
+// Hands out a few bytes per read, so that pieces straddle the reader's blocks everywhere.
+class DribbleInput final : public InputStream {
+ public:
+  explicit DribbleInput(std::string_view bytes) : bytes_(bytes) {}
+  long read(char* dest, std::size_t size) override {
+    const std::size_t n = std::min({size, bytes_.size() - pos_, 1 + pos_ % 7});
+    bytes_.copy(dest, n, pos_);
+    pos_ += n;
+    return static_cast<long>(n);
+  }
+  void close() override {}
+
+ private:
+  std::string_view bytes_;
+  std::size_t pos_ = 0;
+};
+
+TEST(LineReader, SplitsTheSameWhateverTheReadSizes) {
+  std::string bytes;
+  for (int i = 0; i < 200; ++i)
+    bytes += std::string(static_cast<std::size_t>(i * 37 % 101), 'a') + "\r\n";
+  bytes += std::string(LINE_READ_MAX + 5, 'b') + "\n" + std::string(LINE_READ_MAX, 'c') + "tail";
+  std::vector<LineRead> whole_kinds, dribble_kinds;
+  const std::vector<std::string> whole = pieces_of(bytes, &whole_kinds);
+  DribbleInput stream(bytes);
+  LineReader reader(stream);
+  std::vector<std::string> dribbled;
+  std::string_view piece;
+  for (LineRead r; (r = reader.read(piece)) != LineRead::end;) {
+    dribbled.emplace_back(piece);
+    dribble_kinds.push_back(r);
+  }
+  EXPECT_EQ(dribbled, whole);
+  EXPECT_EQ(dribble_kinds, whole_kinds);
+  EXPECT_EQ(whole_kinds.back(), LineRead::last_line);
 }
 
 TEST(StripLineEnd, RemovesAnyMixOfTrailingCrAndLfOnly) {

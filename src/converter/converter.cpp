@@ -31,7 +31,7 @@ bool read_contents_line(SitemapInput& input) {
     case LineRead::last_line:
       return true;
     case LineRead::end:
-      input.line.clear();
+      input.line = {};
       return fail_junk_line(input, CONTENTS_JUNK);
     case LineRead::error:
       break;

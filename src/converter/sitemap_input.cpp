@@ -1,5 +1,6 @@
 #include "converter/sitemap_input.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace sitemap {
@@ -11,14 +12,33 @@ constexpr std::size_t READ_BLOCK = 64 * 1024;
 
 LineReader::LineReader(InputStream& stream) : stream_(stream) {}
 
-LineRead LineReader::read(std::string& dest) {
+LineRead LineReader::read(std::string_view& line) {
+  // Most lines lie whole in the block read last: hand them out where they are.
+  if (pos_ < end_) {
+    const char* start = block_.data() + pos_;
+    const std::size_t take = std::min(end_ - pos_, LINE_READ_MAX);
+    const void* lf = std::memchr(start, '\n', take);
+    if (lf != nullptr || take == LINE_READ_MAX) {
+      const std::size_t n =
+          lf != nullptr ? static_cast<std::size_t>(static_cast<const char*>(lf) - start) + 1 : take;
+      pos_ += n;
+      line = std::string_view(start, n);
+      return LineRead::line;
+    }
+  }
+  // The rest of the block does not finish the piece: gather it while reading on.
+  std::string& dest = spill_;
   dest.clear();
+  LineRead result;
   for (;;) {
     // A full piece ends here without asking the stream for more, so it never meets the end.
-    if (dest.size() == LINE_READ_MAX) return LineRead::line;
+    if (dest.size() == LINE_READ_MAX) {
+      result = LineRead::line;
+      break;
+    }
     if (pos_ == end_ && !refill()) {
-      if (failed_) return LineRead::error;
-      return dest.empty() ? LineRead::end : LineRead::last_line;
+      result = failed_ ? LineRead::error : dest.empty() ? LineRead::end : LineRead::last_line;
+      break;
     }
     const char* start = block_.data() + pos_;
     const std::size_t room = LINE_READ_MAX - dest.size();
@@ -27,11 +47,14 @@ LineRead LineReader::read(std::string& dest) {
       const std::size_t n = static_cast<std::size_t>(static_cast<const char*>(lf) - start) + 1;
       dest.append(start, n);
       pos_ += n;
-      return LineRead::line;
+      result = LineRead::line;
+      break;
     }
     dest.append(start, take);
     pos_ += take;
   }
+  line = result == LineRead::error ? std::string_view() : std::string_view(dest);
+  return result;
 }
 
 bool LineReader::refill() {
@@ -52,8 +75,9 @@ SitemapInput::SitemapInput(ConversionFiles& f, Report& r)
     : files(f), report(r), contents(*f.contents) {}
 
 LineRead read_sitemap_line(SitemapInput& input, LineReader& reader) {
-  const LineRead result = reader.read(input.line);
-  strip_line_end(input.line);
+  std::string_view piece;
+  const LineRead result = reader.read(piece);
+  input.line = strip_line_end(piece);
   return result;
 }
 

@@ -63,14 +63,16 @@ class LineReader {
  public:
   explicit LineReader(InputStream& stream);
 
-  // Replaces `dest` with the next piece, line end included. At the end `dest` is empty.
-  LineRead read(std::string& dest);
+  // Sets `line` to the next piece, line end included, valid until the next read. At the end
+  // `line` is empty.
+  LineRead read(std::string_view& line);
 
  private:
   bool refill();
 
   InputStream& stream_;
   std::string block_;
+  std::string spill_;  // a piece that runs over the end of the block
   std::size_t pos_ = 0;
   std::size_t end_ = 0;
   bool at_end_ = false;
@@ -85,14 +87,15 @@ struct SitemapInput {
   ConversionFiles& files;
   Report& report;
   LineReader contents;
-  std::string line;
+  // The line the junk-line exit shows: the current contents line, or the index line a walk
+  // stands on. It points into the reader's or the index's memory.
+  std::string_view line;
 };
 
 // Reads the next line of `reader` into the line buffer and strips its line end.
 LineRead read_sitemap_line(SitemapInput& input, LineReader& reader);
 
 // Removes every trailing CR and LF, in any mix and number; blanks and tabs stay.
-void strip_line_end(std::string& text);
 std::string_view strip_line_end(std::string_view text);
 
 inline bool line_is(std::string_view line, std::string_view literal) { return line == literal; }

@@ -156,34 +156,33 @@ IndexTable::Load IndexTable::load(InputStream& stream) {
 }
 
 void IndexTable::sort_locals() {
-  // Sorts small items (a key and a position) rather than the Local lines themselves, then puts
-  // the lines in that order in place, one cycle of the permutation at a time.
-  struct Item {
-    Key key;
-    std::uint32_t local;
-  };
-  std::vector<Item> items(sorted_.size());
-  for (std::uint32_t i = 0; i < items.size(); ++i) items[i] = {keys_[i], i};
+  // Sorts positions rather than the Local lines themselves (their keys lie apart and are few
+  // enough to stay in the cache), then puts keys and lines in that order in place, one cycle of
+  // the permutation at a time.
+  std::vector<std::uint32_t> order(sorted_.size());
+  for (std::uint32_t i = 0; i < order.size(); ++i) order[i] = i;
   const char* const data = text_.data();
-  std::sort(items.begin(), items.end(), [&](const Item& a, const Item& b) {
-    const SortedLocal& lb = sorted_[b.local];
-    return value_less(a.key, sorted_[a.local], b.key, lb.value_size,
+  std::sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) {
+    const SortedLocal& lb = sorted_[b];
+    return value_less(keys_[a], sorted_[a], keys_[b], lb.value_size,
                       [&] { return lb.value(data); });
   });
-  for (std::uint32_t i = 0; i < items.size(); ++i) {
-    keys_[i] = items[i].key;
-    if (i % SAMPLE_STEP == 0) sample_keys_.push_back(items[i].key);
-    if (items[i].local == i) continue;
+  for (std::uint32_t i = 0; i < order.size(); ++i) {
+    if (order[i] == i) continue;
+    const Key first_key = keys_[i];
     const SortedLocal first = sorted_[i];
     std::uint32_t to = i;
-    for (std::uint32_t from = items[to].local; from != i; from = items[to].local) {
+    for (std::uint32_t from = order[to]; from != i; from = order[to]) {
+      keys_[to] = keys_[from];
       sorted_[to] = sorted_[from];
-      items[to].local = to;
+      order[to] = to;
       to = from;
     }
+    keys_[to] = first_key;
     sorted_[to] = first;
-    items[to].local = to;
+    order[to] = to;
   }
+  for (std::size_t i = 0; i < keys_.size(); i += SAMPLE_STEP) sample_keys_.push_back(keys_[i]);
 }
 
 std::string_view IndexTable::line(std::uint32_t n) const {

@@ -33,7 +33,7 @@ bool lookup_keywords(KeywordIndex& keywords, SitemapInput& input, DcfWriter& dcf
     std::string_view keyword_ref;
     if (!value_before_end(match.value, keyword_ref)) {
       report_detail(input.report, "Invalid keyword ref: ", keyword_ref);
-      input.line.assign(table.line(match.line));
+      input.line = table.line(match.line);
       return fail_junk_line(input, INDEX_JUNK);
     }
     if (!build_keyword_path(*keywords.steps, table, input, match, keywords.path)) return false;

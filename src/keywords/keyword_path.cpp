@@ -58,9 +58,9 @@ struct PathWalk {
 // the walk would have gone above line 1, where an index that breaks the layout can send it.
 bool junk_at(PathWalk& walk, std::uint32_t line) {
   if (line == ABOVE_FIRST_LINE) {
-    walk.input.line.clear();
+    walk.input.line = {};
   } else {
-    walk.input.line.assign(walk.table.line(line));
+    walk.input.line = walk.table.line(line);
   }
   return fail_junk_line(walk.input, INDEX_JUNK);
 }
