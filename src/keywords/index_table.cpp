@@ -109,8 +109,8 @@ IndexTable::Load IndexTable::load(InputStream& stream) {
   // address space), and for every Local line there can be: each takes at least 28 bytes.
   offsets_.reserve(size / 16 + 2);
   kinds_.reserve(size / 16 + 1);
-  keys_.reserve(size / (LOCAL_LITERAL.size() + 1) + 1);
-  sorted_.reserve(size / (LOCAL_LITERAL.size() + 1) + 1);
+  locals_.reserve(size / (LOCAL_LITERAL.size() + 1) + 1);
+  sorted_keys_.reserve(size / (LOCAL_LITERAL.size() + 1) + 1);
   std::size_t pos = 0;
   for (std::uint32_t i = 0;; ++i) {
     if ((i & ((1u << BLOCK_BITS) - 1)) == 0) block_base_.push_back(pos);
@@ -142,8 +142,9 @@ IndexTable::Load IndexTable::load(InputStream& stream) {
       // Two lines up: that line when it is no Local line, else where its own steps ended.
       entry = previous[1];
       const std::string_view value = line.substr(LOCAL_LITERAL.size());
-      keys_.push_back(key_of(value));
-      sorted_.push_back({static_cast<std::uint64_t>(value.data() - data), entry.begin,
+      sorted_keys_.push_back({key_of(value), static_cast<std::uint32_t>(value.size()),
+                              static_cast<std::uint32_t>(locals_.size())});
+      locals_.push_back({static_cast<std::uint64_t>(value.data() - data), entry.begin,
                          static_cast<std::uint32_t>(value.size()), entry.size, number, depth,
                          entry.line, entry.kind});
     }
@@ -156,33 +157,13 @@ IndexTable::Load IndexTable::load(InputStream& stream) {
 }
 
 void IndexTable::sort_locals() {
-  // Sorts positions rather than the Local lines themselves (their keys lie apart and are few
-  // enough to stay in the cache), then puts keys and lines in that order in place, one cycle of
-  // the permutation at a time.
-  std::vector<std::uint32_t> order(sorted_.size());
-  for (std::uint32_t i = 0; i < order.size(); ++i) order[i] = i;
   const char* const data = text_.data();
-  std::sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) {
-    const SortedLocal& lb = sorted_[b];
-    return value_less(keys_[a], sorted_[a], keys_[b], lb.value_size,
-                      [&] { return lb.value(data); });
+  std::sort(sorted_keys_.begin(), sorted_keys_.end(), [&](const SortedKey& a, const SortedKey& b) {
+    return value_less(a, b.key, b.value_size, [&] { return locals_[b.local].value(data); });
   });
-  for (std::uint32_t i = 0; i < order.size(); ++i) {
-    if (order[i] == i) continue;
-    const Key first_key = keys_[i];
-    const SortedLocal first = sorted_[i];
-    std::uint32_t to = i;
-    for (std::uint32_t from = order[to]; from != i; from = order[to]) {
-      keys_[to] = keys_[from];
-      sorted_[to] = sorted_[from];
-      order[to] = to;
-      to = from;
-    }
-    keys_[to] = first_key;
-    sorted_[to] = first;
-    order[to] = to;
+  for (std::size_t i = 0; i < sorted_keys_.size(); i += SAMPLE_STEP) {
+    sample_keys_.push_back(sorted_keys_[i].key);
   }
-  for (std::size_t i = 0; i < keys_.size(); i += SAMPLE_STEP) sample_keys_.push_back(keys_[i]);
 }
 
 std::string_view IndexTable::line(std::uint32_t n) const {
@@ -191,17 +172,15 @@ std::string_view IndexTable::line(std::uint32_t n) const {
 }
 
 template <typename Text>
-bool IndexTable::value_less(const Key& a_key, const SortedLocal& a, const Key& key,
-                            std::size_t size, Text text) const {
-  if (a_key != key) return a_key < key;
+bool IndexTable::value_less(const SortedKey& a, const Key& key, std::size_t size, Text text) const {
+  if (a.key != key) return a.key < key;
   // Equal keys of texts no longer than a key are equal texts up to the shorter one's end.
   if (a.value_size <= KEY_BYTES && size <= KEY_BYTES) return a.value_size < size;
-  return a.value(text_.data()) < text();
+  return locals_[a.local].value(text_.data()) < text();
 }
 
-bool IndexTable::value_starts_with(std::size_t i, const Key& key, std::string_view ref) const {
-  const SortedLocal& a = sorted_[i];
-  const Key& a_key = keys_[i];
+bool IndexTable::value_starts_with(const SortedKey& a, const Key& key, std::string_view ref) const {
+  const Key& a_key = a.key;
   if (a.value_size < ref.size()) return false;
   const std::size_t n = std::min(ref.size(), KEY_BYTES);
   // Compare the first n bytes of the two keys, most significant first.
@@ -213,7 +192,8 @@ bool IndexTable::value_starts_with(std::size_t i, const Key& key, std::string_vi
              : a_key.high == key.high && top(a_key.low, n - 8) == top(key.low, n - 8);
   if (!head_equal) return false;
   return ref.size() <= KEY_BYTES ||
-         a.value(text_.data()).substr(KEY_BYTES, ref.size() - KEY_BYTES) == ref.substr(KEY_BYTES);
+         locals_[a.local].value(text_.data()).substr(KEY_BYTES, ref.size() - KEY_BYTES) ==
+             ref.substr(KEY_BYTES);
 }
 
 void IndexTable::find_locals(std::string_view ref, std::vector<LocalLine>& found) const {
@@ -228,18 +208,19 @@ void IndexTable::find_locals(std::string_view ref, std::vector<LocalLine>& found
                        ? 0
                        : (first_not_below - sample_keys_.begin() - 1) * SAMPLE_STEP;
   std::size_t hi = first_above == sample_keys_.end()
-                       ? sorted_.size()
+                       ? sorted_keys_.size()
                        : static_cast<std::size_t>(first_above - sample_keys_.begin()) * SAMPLE_STEP;
   while (lo < hi) {
     const std::size_t mid = lo + (hi - lo) / 2;
-    if (value_less(keys_[mid], sorted_[mid], key, ref.size(), [&] { return ref; })) {
+    if (value_less(sorted_keys_[mid], key, ref.size(), [&] { return ref; })) {
       lo = mid + 1;
     } else {
       hi = mid;
     }
   }
-  for (std::size_t i = lo; i < sorted_.size() && value_starts_with(i, key, ref); ++i) {
-    const SortedLocal& it = sorted_[i];
+  for (std::size_t i = lo; i < sorted_keys_.size() && value_starts_with(sorted_keys_[i], key, ref);
+       ++i) {
+    const StoredLocal& it = locals_[sorted_keys_[i].local];
     // The caller reads every value and its entry's line next: ask for them all at once, so
     // that their cache misses overlap instead of queueing one behind the other.
     __builtin_prefetch(text_.data() + it.value_begin);

@@ -82,8 +82,8 @@ class IndexTable {
   static constexpr std::size_t KEY_BYTES = 16;
   static Key key_of(std::string_view text);
 
-  // A Local line, kept in the order of its text after the literal.
-  struct SortedLocal {
+  // A Local line, kept in line order.
+  struct StoredLocal {
     std::uint64_t value_begin;
     std::uint64_t entry_begin;
     std::uint32_t value_size;
@@ -95,14 +95,20 @@ class IndexTable {
 
     std::string_view value(const char* text) const { return {text + value_begin, value_size}; }
   };
+  // A Local line's place in the order of the texts after the literal: all that a search looks
+  // at, apart from the lines themselves, which it reads only for its matches and for ties.
+  struct SortedKey {
+    Key key;
+    std::uint32_t value_size;
+    std::uint32_t local;  // position in locals_
+  };
 
   std::uint64_t begin(std::uint32_t i) const { return block_base_[i >> BLOCK_BITS] + offsets_[i]; }
   // Whether the text of `a` sorts before the text of the given key and size; `text` produces
   // that text, and is only asked for when the keys cannot decide.
   template <typename Text>
-  bool value_less(const Key& a_key, const SortedLocal& a, const Key& key, std::size_t size,
-                  Text text) const;
-  bool value_starts_with(std::size_t i, const Key& key, std::string_view ref) const;
+  bool value_less(const SortedKey& a, const Key& key, std::size_t size, Text text) const;
+  bool value_starts_with(const SortedKey& a, const Key& key, std::string_view ref) const;
   void sort_locals();
 
   // Line starts are kept as 32-bit offsets from the start of their block of 2^16 lines: lines
@@ -113,12 +119,10 @@ class IndexTable {
   std::vector<std::uint64_t> block_base_;
   std::vector<std::uint32_t> offsets_;  // line n starts at entry n - 1; one more for the end
   std::vector<IndexLineKind> kinds_;
-  // The Local lines by their text after the literal, with the keys of those texts apart, so
-  // that a search touches only the keys until it is close.
-  std::vector<Key> keys_;
-  std::vector<SortedLocal> sorted_;
+  std::vector<StoredLocal> locals_;
+  std::vector<SortedKey> sorted_keys_;
   // Every SAMPLE_STEP-th key: small enough to stay in the cache, it narrows a search down to a
-  // stretch of keys_ that the remaining steps cover with few cache misses.
+  // stretch of sorted_keys_ that the remaining steps cover with few cache misses.
   static constexpr std::size_t SAMPLE_STEP = 64;
   std::vector<Key> sample_keys_;
 };
