@@ -60,7 +60,6 @@ struct Table {
   }
   MemoryInput stream;
   IndexTable table;
-  PathSteps steps{table};
 };
 
 TEST(KeywordPath, StepsOfTheExampleIndex) {
@@ -82,7 +81,7 @@ TEST(KeywordPath, StepsOfTheExampleIndex) {
     const LocalLine match{
         c.match_line,        static_cast<std::int32_t>(c.list_depth), "", c.match_line - 2,
         IndexLineKind::name, t.table.line(c.match_line - 2)};
-    ASSERT_TRUE(build_keyword_path(t.steps, t.table, run.input, match, path)) << c.match_line;
+    ASSERT_TRUE(build_keyword_path(t.table, run.input, match, path)) << c.match_line;
     EXPECT_EQ(path.keyword_path, c.path);
     EXPECT_EQ(path.back_offset, c.back_offset);
   }
@@ -92,7 +91,7 @@ TEST(KeywordPath, AWalkAboveTheFirstLineIsAJunkLine) {
   Table t("<PARAM NAME=\"Local\" VALUE=\"x\">\n<UL>\n<PARAM NAME=\"Local\" VALUE=\"a\">\n");
   IndexRun run("");
   KeywordPath path;
-  EXPECT_FALSE(build_keyword_path(t.steps, t.table, run.input,
+  EXPECT_FALSE(build_keyword_path(t.table, run.input,
                                   {3, 1, "a", ABOVE_FIRST_LINE, IndexLineKind::other, ""}, path));
   EXPECT_EQ(run.report.out, "Invalid line: \n");
   EXPECT_EQ(run.report.err, "Error: Junk line in Index.hhk.\n");
@@ -154,7 +153,7 @@ TEST(LookupKeywords, WalkWorkGrowsLinearly) {
   ASSERT_TRUE(lookup_keywords(run.keywords, run.input, run.dcf, "s.html"));
   EXPECT_NE(run.out.bytes.find("<keyword ref=\"s.html#19999\">many, s</keyword>"),
             std::string::npos);
-  EXPECT_LT(run.keywords.steps->lines_visited, 10u * run.keywords.table->line_count());
+  EXPECT_LT(run.keywords.table->steps_taken(), 10u * run.keywords.table->line_count());
 }
 
 }  // namespace

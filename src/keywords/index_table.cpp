@@ -105,10 +105,12 @@ IndexTable::Load IndexTable::load(InputStream& stream) {
     std::uint32_t size = 0;
   };
   Entry previous[2];
+  std::uint32_t last_list_start[5] = {0, 0, 0, 0, 0};
   // Room for the lines of a typical index without growing (untouched room costs nothing but
   // address space), and for every Local line there can be: each takes at least 28 bytes.
   offsets_.reserve(size / 16 + 2);
   kinds_.reserve(size / 16 + 1);
+  list_start_above_.reserve(size / 16 + 1);
   locals_.reserve(size / (LOCAL_LITERAL.size() + 1) + 1);
   sorted_keys_.reserve(size / (LOCAL_LITERAL.size() + 1) + 1);
   std::size_t pos = 0;
@@ -134,6 +136,8 @@ IndexTable::Load IndexTable::load(InputStream& stream) {
     const IndexLineKind kind = classify(line);
     const std::uint32_t number = i + 1;
     kinds_.push_back(kind);
+    if (kind == IndexLineKind::list_start) last_list_start[number % 5] = number;
+    list_start_above_.push_back(last_list_start[number % 5]);
     if (kind == IndexLineKind::list_start) ++depth;
     if (kind == IndexLineKind::list_end) --depth;
 
@@ -164,6 +168,25 @@ void IndexTable::sort_locals() {
   for (std::size_t i = 0; i < sorted_keys_.size(); i += SAMPLE_STEP) {
     sample_keys_.push_back(sorted_keys_[i].key);
   }
+}
+
+std::uint32_t IndexTable::non_local_at_or_above(std::int64_t n) const {
+  ++steps_taken_;
+  if (n < 1) return ABOVE_FIRST_LINE;
+  const auto line = static_cast<std::uint32_t>(n);
+  if (kind(line) != IndexLineKind::local) return line;
+  // A Local line recorded where the same steps from two lines above it end.
+  const auto it =
+      std::lower_bound(locals_.begin(), locals_.end(), line,
+                       [](const StoredLocal& l, std::uint32_t n) { return l.line < n; });
+  return it->entry_line;
+}
+
+std::uint32_t IndexTable::list_start_at_or_above(std::int64_t n) const {
+  ++steps_taken_;
+  if (n < 1) return ABOVE_FIRST_LINE;
+  const std::uint32_t found = list_start_above_[static_cast<std::size_t>(n) - 1];
+  return found == 0 ? ABOVE_FIRST_LINE : found;
 }
 
 std::string_view IndexTable::line(std::uint32_t n) const {

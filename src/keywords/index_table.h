@@ -68,6 +68,17 @@ class IndexTable {
   // The Local lines whose text after the literal starts with `ref`, in line order.
   void find_locals(std::string_view ref, std::vector<LocalLine>& found) const;
 
+  // The two steps of a walk back, each from line n (which may lie above line 1; never below the
+  // last line) to ABOVE_FIRST_LINE when it runs off the top. Both answer at once, from what the
+  // reading of the index recorded, however many lines they pass, so that long sub-lists and
+  // entries with many pages cost no more per keyword than short ones.
+  // Upwards by 2 from n: the first line that is no Local line.
+  std::uint32_t non_local_at_or_above(std::int64_t n) const;
+  // Upwards by 5 from n: the first list start line.
+  std::uint32_t list_start_at_or_above(std::int64_t n) const;
+  // How many steps have been answered; a test keeps the work per keyword in check with it.
+  std::uint64_t steps_taken() const { return steps_taken_; }
+
  private:
   // The first 16 bytes of a text, zero-padded, as two numbers whose order is the order of the
   // texts wherever they differ; pages and their anchors mostly differ within 16 bytes, so most
@@ -119,6 +130,10 @@ class IndexTable {
   std::vector<std::uint64_t> block_base_;
   std::vector<std::uint32_t> offsets_;  // line n starts at entry n - 1; one more for the end
   std::vector<IndexLineKind> kinds_;
+  // For line n, at n - 1: the last list start line at or above it whose number leaves the same
+  // remainder by 5, or 0 for none; that is where the climb in steps of 5 from n stops.
+  std::vector<std::uint32_t> list_start_above_;
+  mutable std::uint64_t steps_taken_ = 0;
   std::vector<StoredLocal> locals_;
   std::vector<SortedKey> sorted_keys_;
   // Every SAMPLE_STEP-th key: small enough to stay in the cache, it narrows a search down to a

@@ -8,7 +8,6 @@ bool load_index(KeywordIndex& keywords, SitemapInput& input) {
   keywords.table = std::make_unique<IndexTable>();
   switch (keywords.table->load(*input.files.index)) {
     case IndexTable::Load::done:
-      keywords.steps = std::make_unique<PathSteps>(*keywords.table);
       return true;
     case IndexTable::Load::read_failed:
       return fail_closing(input.files, input.report, INDEX_READ_FAILED);
@@ -36,7 +35,7 @@ bool lookup_keywords(KeywordIndex& keywords, SitemapInput& input, DcfWriter& dcf
       input.line = table.line(match.line);
       return fail_junk_line(input, INDEX_JUNK);
     }
-    if (!build_keyword_path(*keywords.steps, table, input, match, keywords.path)) return false;
+    if (!build_keyword_path(table, input, match, keywords.path)) return false;
     if (!dcf_keyword(dcf, keyword_ref, keywords.path.keyword_path)) {
       return fail_closing(input.files, input.report, DCF_WRITE_FAILED);
     }

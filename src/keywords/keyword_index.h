@@ -19,7 +19,6 @@ namespace sitemap {
 struct KeywordIndex {
   RefSet seen_refs;
   std::unique_ptr<IndexTable> table;
-  std::unique_ptr<PathSteps> steps;
   std::vector<LocalLine> matches;
   KeywordPath path;
 };
