@@ -168,8 +168,14 @@ void IndexTable::sort_locals() {
   };
   // A radix sort by the first 8 bytes of the texts, 16 bits a pass from the least significant,
   // leaves only runs of equal first bytes (a page and its anchors, as a rule) for the full
-  // comparison; it touches no text and costs four passes over the keys.
+  // comparison; it touches no text and costs four passes over the keys. Below about as many
+  // keys as a pass has counters, the counters cost more than they save.
   constexpr int DIGIT_BITS = 16;
+  if (sorted_keys_.size() < (std::size_t{1} << DIGIT_BITS)) {
+    std::sort(sorted_keys_.begin(), sorted_keys_.end(), less);
+    sample_keys();
+    return;
+  }
   std::vector<SortedKey> spare(sorted_keys_.size());
   std::vector<std::uint32_t> counts(std::size_t{1} << DIGIT_BITS);
   for (int shift = 0; shift < 64; shift += DIGIT_BITS) {
@@ -187,6 +193,10 @@ void IndexTable::sort_locals() {
     if (end - run > 1) std::sort(run, end, less);
     run = end;
   }
+  sample_keys();
+}
+
+void IndexTable::sample_keys() {
   for (std::size_t i = 0; i < sorted_keys_.size(); i += SAMPLE_STEP) {
     sample_keys_.push_back(sorted_keys_[i].key);
   }

@@ -121,6 +121,7 @@ class IndexTable {
   bool value_less(const SortedKey& a, const Key& key, std::size_t size, Text text) const;
   bool value_starts_with(const SortedKey& a, const Key& key, std::string_view ref) const;
   void sort_locals();
+  void sample_keys();
 
   // Line starts are kept as 32-bit offsets from the start of their block of 2^16 lines: lines
   // are at most 32767 bytes long, so a block spans less than 4 GiB.
