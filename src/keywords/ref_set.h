@@ -14,7 +14,6 @@ class RefSet {
  public:
   // Adds `ref` unless it is there already (equal as whole texts); true when it was added.
   bool insert(std::string_view ref);
-  std::size_t size() const { return count_; }
 
  private:
   struct Slot {
