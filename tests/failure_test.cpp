@@ -7,6 +7,7 @@
 #include <string>
 
 #include "converter/converter.h"
+#include "test_streams.h"
 
 namespace sitemap {
 namespace {
@@ -34,25 +35,6 @@ class FullOutput final : public OutputStream {
 
  private:
   std::size_t limit_;
-};
-
-// Delivers `good` bytes, then fails every read.
-class BrokenInput final : public InputStream {
- public:
-  BrokenInput(std::string_view bytes, std::size_t good) : bytes_(bytes), good_(good) {}
-  long read(char* dest, std::size_t size) override {
-    if (pos_ >= good_) return -1;
-    const std::size_t n = std::min({size, good_ - pos_, bytes_.size() - pos_});
-    bytes_.copy(dest, n, pos_);
-    pos_ += n;
-    return static_cast<long>(n);
-  }
-  void close() override {}
-
- private:
-  std::string_view bytes_;
-  std::size_t good_;
-  std::size_t pos_ = 0;
 };
 
 struct Example {
@@ -94,7 +76,7 @@ TEST(ReadErrors, AreNeverTakenForTheEndOfAFile) {
   // The run never reads the contents past its body end line.
   const std::size_t needed = example.contents.find("</BODY>\n") + 8;
   for (std::size_t good = 0; good < needed; good += 97) {
-    BrokenInput contents(example.contents, good);
+    ChunkedInput contents(example.contents, 4096, good);
     MemoryInput index(example.index);
     MemoryOutput dcf;
     ConversionFiles files{&contents, &index, &dcf};
@@ -104,7 +86,7 @@ TEST(ReadErrors, AreNeverTakenForTheEndOfAFile) {
   }
   for (std::size_t good = 0; good < example.index.size(); good += 97) {
     MemoryInput contents(example.contents);
-    BrokenInput index(example.index, good);
+    ChunkedInput index(example.index, 4096, good);
     MemoryOutput dcf;
     ConversionFiles files{&contents, &index, &dcf};
     Report report;

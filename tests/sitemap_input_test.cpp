@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "test_streams.h"
+
 namespace sitemap {
 namespace {
 
@@ -50,23 +52,6 @@ TEST(LineReader, ReportsTheEndOnlyWhenAReadReachesIt) {
   EXPECT_EQ(kinds, (std::vector<LineRead>{LineRead::line, LineRead::last_line}));
 }
 
-// Hands out a few bytes per read, so that pieces straddle the reader's blocks everywhere.
-class DribbleInput final : public InputStream {
- public:
-  explicit DribbleInput(std::string_view bytes) : bytes_(bytes) {}
-  long read(char* dest, std::size_t size) override {
-    const std::size_t n = std::min({size, bytes_.size() - pos_, 1 + pos_ % 7});
-    bytes_.copy(dest, n, pos_);
-    pos_ += n;
-    return static_cast<long>(n);
-  }
-  void close() override {}
-
- private:
-  std::string_view bytes_;
-  std::size_t pos_ = 0;
-};
-
 TEST(LineReader, SplitsTheSameWhateverTheReadSizes) {
   std::string bytes;
   for (int i = 0; i < 200; ++i)
@@ -74,7 +59,7 @@ TEST(LineReader, SplitsTheSameWhateverTheReadSizes) {
   bytes += std::string(LINE_READ_MAX + 5, 'b') + "\n" + std::string(LINE_READ_MAX, 'c') + "tail";
   std::vector<LineRead> whole_kinds, dribble_kinds;
   const std::vector<std::string> whole = pieces_of(bytes, &whole_kinds);
-  DribbleInput stream(bytes);
+  ChunkedInput stream(bytes, 7);
   LineReader reader(stream);
   std::vector<std::string> dribbled;
   std::string_view piece;

@@ -13,48 +13,33 @@ constexpr std::size_t READ_BLOCK = 64 * 1024;
 LineReader::LineReader(InputStream& stream) : stream_(stream) {}
 
 LineRead LineReader::read(std::string_view& line) {
-  // Most lines lie whole in the block read last: hand them out where they are.
-  if (pos_ < end_) {
+  spill_.clear();
+  for (;;) {
+    if (pos_ == end_ && !refill()) {
+      line = failed_ ? std::string_view() : std::string_view(spill_);
+      if (failed_) return LineRead::error;
+      return spill_.empty() ? LineRead::end : LineRead::last_line;
+    }
     const char* start = block_.data() + pos_;
-    const std::size_t take = std::min(end_ - pos_, LINE_READ_MAX);
+    const std::size_t take = std::min(end_ - pos_, LINE_READ_MAX - spill_.size());
     const void* lf = std::memchr(start, '\n', take);
-    if (lf != nullptr || take == LINE_READ_MAX) {
-      const std::size_t n =
-          lf != nullptr ? static_cast<std::size_t>(static_cast<const char*>(lf) - start) + 1 : take;
-      pos_ += n;
+    const std::size_t n =
+        lf != nullptr ? static_cast<std::size_t>(static_cast<const char*>(lf) - start) + 1 : take;
+    // A full piece ends here without asking the stream for more, so it never meets the end.
+    const bool complete = lf != nullptr || spill_.size() + n == LINE_READ_MAX;
+    pos_ += n;
+    if (complete && spill_.empty()) {
+      // Most lines lie whole in the block read last: hand them out where they are.
       line = std::string_view(start, n);
       return LineRead::line;
     }
+    // A piece that runs over the end of the block is gathered while reading on.
+    spill_.append(start, n);
+    if (complete) {
+      line = spill_;
+      return LineRead::line;
+    }
   }
-  // The rest of the block does not finish the piece: gather it while reading on.
-  std::string& dest = spill_;
-  dest.clear();
-  LineRead result;
-  for (;;) {
-    // A full piece ends here without asking the stream for more, so it never meets the end.
-    if (dest.size() == LINE_READ_MAX) {
-      result = LineRead::line;
-      break;
-    }
-    if (pos_ == end_ && !refill()) {
-      result = failed_ ? LineRead::error : dest.empty() ? LineRead::end : LineRead::last_line;
-      break;
-    }
-    const char* start = block_.data() + pos_;
-    const std::size_t room = LINE_READ_MAX - dest.size();
-    const std::size_t take = end_ - pos_ < room ? end_ - pos_ : room;
-    if (const void* lf = std::memchr(start, '\n', take)) {
-      const std::size_t n = static_cast<std::size_t>(static_cast<const char*>(lf) - start) + 1;
-      dest.append(start, n);
-      pos_ += n;
-      result = LineRead::line;
-      break;
-    }
-    dest.append(start, take);
-    pos_ += take;
-  }
-  line = result == LineRead::error ? std::string_view() : std::string_view(dest);
-  return result;
 }
 
 bool LineReader::refill() {
