@@ -71,6 +71,81 @@ TEST(WriteErrors, AFullDiskAnywhereIsAFailure) {
   }
 }
 
+// Fails only its write number `fail_at` (0-based); counts the writes asked of it after that.
+class FlakyOutput final : public OutputStream {
+ public:
+  explicit FlakyOutput(std::size_t fail_at) : fail_at_(fail_at) {}
+  using OutputStream::write;
+  bool write(const char*, std::size_t) override {
+    if (calls_++ == fail_at_) return false;
+    if (calls_ > fail_at_) ++writes_after_failure;
+    return true;
+  }
+  bool close() override {
+    closed = true;
+    return true;
+  }
+
+  std::size_t writes_after_failure = 0;
+  bool closed = false;
+
+ private:
+  std::size_t fail_at_;
+  std::size_t calls_ = 0;
+};
+
+TEST(WriteErrors, TheRunStopsAtTheFirstFailedWriteEvenIfLaterOnesWouldSucceed) {
+  const Example example;
+  for (std::size_t fail_at = 0;; ++fail_at) {
+    MemoryInput contents(example.contents), index(example.index);
+    FlakyOutput dcf(fail_at);
+    ConversionFiles files{&contents, &index, &dcf};
+    Report report;
+    if (convert_sitemap(files, report) == Outcome::success) {
+      EXPECT_GT(fail_at, 40u);  // every write of the example has been made to fail once
+      break;
+    }
+    EXPECT_EQ(report.err, "Error: Failed to write qt-assistant.dcf.\n") << fail_at;
+    EXPECT_EQ(dcf.writes_after_failure, 0u) << fail_at;
+    EXPECT_TRUE(dcf.closed) << fail_at;
+  }
+}
+
+// Records whether it was closed.
+class ClosingInput final : public InputStream {
+ public:
+  explicit ClosingInput(std::string_view bytes) : inner_(bytes) {}
+  long read(char* dest, std::size_t size) override { return inner_.read(dest, size); }
+  void close() override { closed = true; }
+
+  bool closed = false;
+
+ private:
+  MemoryInput inner_;
+};
+
+TEST(JunkLines, TheExitClosesAllThreeStreams) {
+  const Example example;
+  struct Case {
+    std::string contents, index, error;
+  };
+  const std::string object_line = "<LI> <OBJECT TYPE=\"TEXT/SITEMAP\">\n";
+  const std::size_t entry = example.contents.find(object_line);
+  const Case cases[] = {{example.contents.substr(0, entry) + "junk\n", example.index,
+                         "Error: Junk line in Contents.hhc.\n"},
+                        {example.contents, "<PARAM NAME=\"Local\" VALUE=\"lamp.html\">\n",
+                         "Error: Junk line in Index.hhk.\n"}};
+  for (const Case& c : cases) {
+    ClosingInput contents(c.contents), index(c.index);
+    FlakyOutput dcf(SIZE_MAX);
+    ConversionFiles files{&contents, &index, &dcf};
+    Report report;
+    ASSERT_EQ(convert_sitemap(files, report), Outcome::failure);
+    EXPECT_EQ(report.err, c.error);
+    EXPECT_TRUE(contents.closed && index.closed && dcf.closed) << c.error;
+  }
+}
+
 TEST(ReadErrors, AreNeverTakenForTheEndOfAFile) {
   const Example example;
   // The run never reads the contents past its body end line.
