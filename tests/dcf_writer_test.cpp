@@ -1,4 +1,4 @@
-#include "converter/dcf_writer.h"
+#include "output/dcf_writer.h"
 
 #include <gtest/gtest.h>
 

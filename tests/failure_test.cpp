@@ -6,7 +6,7 @@
 #include <sstream>
 #include <string>
 
-#include "converter/converter.h"
+#include "convert/converter.h"
 #include "test_streams.h"
 
 namespace sitemap {

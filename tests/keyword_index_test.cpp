@@ -4,9 +4,9 @@
 
 #include <string>
 
-#include "converter/dcf_writer.h"
-#include "converter/sitemap_input.h"
+#include "io/sitemap_input.h"
 #include "keywords/keyword_path.h"
+#include "output/dcf_writer.h"
 
 namespace sitemap {
 namespace {
@@ -50,7 +50,7 @@ struct IndexRun {
   ConversionFiles files{&contents, &index, &out};
   Report report;
   SitemapInput input{files, report};
-  DcfWriter dcf;
+  DcfOutput dcf;
   KeywordIndex keywords;
 };
 
@@ -115,7 +115,7 @@ TEST(IndexTable, KeepsTheLinesTheLineReaderDelivers) {
 
 TEST(LookupKeywords, ReadsTheIndexOnceAndEachRefOnce) {
   IndexRun run(EXAMPLE_INDEX);
-  dcf_open_section(run.dcf, "b.html", "B");
+  run.dcf.section("b.html", "B");
   ASSERT_TRUE(lookup_keywords(run.keywords, run.input, run.dcf, "b.html"));
   EXPECT_EQ(run.index.bytes_read, EXAMPLE_INDEX.size());
   EXPECT_EQ(run.out.bytes,
@@ -123,9 +123,9 @@ TEST(LookupKeywords, ReadsTheIndexOnceAndEachRefOnce) {
             "<keyword ref=\"b.html#one\">alpha, first</keyword>\n"
             "<keyword ref=\"b.html#two\">alpha, second</keyword>\n");
 
-  dcf_open_section(run.dcf, "b.html", "B again");
+  run.dcf.section("b.html", "B again");
   ASSERT_TRUE(lookup_keywords(run.keywords, run.input, run.dcf, "b.html"));
-  EXPECT_EQ(run.dcf.pending_close, PendingClose::empty_element);
+  EXPECT_EQ(run.dcf.writer().pending_close, PendingClose::empty_element);
   ASSERT_TRUE(lookup_keywords(run.keywords, run.input, run.dcf, "a.html"));
   EXPECT_EQ(run.index.bytes_read, EXAMPLE_INDEX.size());
 }

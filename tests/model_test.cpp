@@ -22,8 +22,8 @@
 #include <string>
 #include <vector>
 
-#include "converter/converter.h"
-#include "converter/file_streams.h"
+#include "convert/converter.h"
+#include "io/file_streams.h"
 #include "reference_model.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "converter/sitemap_input.h"
+#include "io/sitemap_input.h"
 
 #include <gtest/gtest.h>
 

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "converter/streams.h"
+#include "io/streams.h"
 
 namespace sitemap {
 

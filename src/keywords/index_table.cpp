@@ -6,7 +6,7 @@
 #include <cstring>
 #include <utility>
 
-#include "converter/sitemap_input.h"
+#include "io/sitemap_input.h"
 
 namespace sitemap {
 

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "converter/streams.h"
+#include "io/streams.h"
 
 namespace sitemap {
 

@@ -19,7 +19,7 @@ bool load_index(KeywordIndex& keywords, SitemapInput& input) {
 
 }  // namespace
 
-bool lookup_keywords(KeywordIndex& keywords, SitemapInput& input, DcfWriter& dcf,
+bool lookup_keywords(KeywordIndex& keywords, SitemapInput& input, KeywordSink& sink,
                      std::string_view ref) {
   if (!keywords.seen_refs.insert(ref)) return true;
   if (!keywords.table && !load_index(keywords, input)) return false;
@@ -36,8 +36,8 @@ bool lookup_keywords(KeywordIndex& keywords, SitemapInput& input, DcfWriter& dcf
       return fail_junk_line(input, INDEX_JUNK);
     }
     if (!build_keyword_path(table, input, match, keywords.path)) return false;
-    if (!dcf_keyword(dcf, keyword_ref, keywords.path.keyword_path)) {
-      return fail_closing(input.files, input.report, DCF_WRITE_FAILED);
+    if (!sink.keyword(keyword_ref, keywords.path.keyword_path)) {
+      return fail_closing(input.files, input.report, sink.write_failure());
     }
   }
   return true;

@@ -6,10 +6,10 @@
 #include <string_view>
 #include <vector>
 
-#include "converter/dcf_writer.h"
-#include "converter/sitemap_input.h"
+#include "io/sitemap_input.h"
 #include "keywords/index_table.h"
 #include "keywords/keyword_path.h"
+#include "keywords/keyword_sink.h"
 #include "keywords/ref_set.h"
 
 namespace sitemap {
@@ -23,10 +23,10 @@ struct KeywordIndex {
   KeywordPath path;
 };
 
-// Writes one keyword under the section just opened for every Local line of the index whose
-// value starts with `ref`, in index order; a ref already looked up writes nothing. False when
-// the index broke its layout; the run has then ended through the junk-line exit.
-bool lookup_keywords(KeywordIndex& keywords, SitemapInput& input, DcfWriter& dcf,
+// Hands `sink` one keyword, for the section just opened, for every Local line of the index whose
+// value starts with `ref`, in index order; a ref already looked up gives none. False when the
+// index broke its layout or a keyword could not be written; the run has then ended.
+bool lookup_keywords(KeywordIndex& keywords, SitemapInput& input, KeywordSink& sink,
                      std::string_view ref);
 
 }  // namespace sitemap

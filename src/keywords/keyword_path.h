@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "converter/sitemap_input.h"
+#include "io/sitemap_input.h"
 #include "keywords/index_table.h"
 
 namespace sitemap {

@@ -2,7 +2,8 @@
 // keyword lookup.
 #pragma once
 
-#include "converter/sitemap_input.h"
+#include "io/sitemap_input.h"
+#include "output/output_format.h"
 
 namespace sitemap {
 
@@ -11,8 +12,12 @@ inline constexpr int CONTENTS_SKIP_LINES = 11;
 // The page of a contents entry that names none.
 inline constexpr std::string_view DEFAULT_REF = "index.html";
 
-// Converts the open `files` and closes them, whatever the outcome. On failure `report` holds the
-// detail lines and the one error line; the DCF keeps what was written before the failure.
+// Converts the open `files` into `output`, which writes to `files.output`, and closes them,
+// whatever the outcome. On failure `report` holds the detail lines and the one error line; the
+// output keeps what was written before the failure.
+Outcome convert_sitemap(ConversionFiles& files, OutputFormat& output, Report& report);
+
+// The same into the byte-exact DCF.
 Outcome convert_sitemap(ConversionFiles& files, Report& report);
 
 }  // namespace sitemap

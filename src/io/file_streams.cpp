@@ -1,4 +1,4 @@
-#include "converter/file_streams.h"
+#include "io/file_streams.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <utility>
 
 namespace sitemap {
 
@@ -33,26 +34,40 @@ int open_input(const char* name) {
   return fd;
 }
 
-Outcome open_files(OpenedFiles& files, Report& report) {
-  const int contents = open_input(CONTENTS_FILE);
-  if (contents < 0) return open_failure(report, "Failed to open Contents.hhc.");
+Outcome open_inputs(OpenedFiles& files, Report& report, const std::string& contents_name,
+                    const std::string& index_name) {
+  const int contents = open_input(contents_name.c_str());
+  if (contents < 0) return open_failure(report, "Failed to open " + contents_name + ".");
   files.contents = std::make_unique<FileInput>(contents);
 
-  const int index = open_input(INDEX_FILE);
+  const int index = open_input(index_name.c_str());
   if (index < 0) {
     files.contents->close();
-    return open_failure(report, "Failed to open Index.hhk.");
+    return open_failure(report, "Failed to open " + index_name + ".");
   }
   files.index = std::make_unique<FileInput>(index);
+  return Outcome::success;
+}
 
+Outcome open_files(OpenedFiles& files, Report& report) {
+  if (open_inputs(files, report, CONTENTS_FILE, INDEX_FILE) != Outcome::success) {
+    return Outcome::failure;
+  }
   const int dcf = ::open(DCF_FILE, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   if (dcf < 0) {
     files.contents->close();
     files.index->close();
     return open_failure(report, "Failed to open qt-assistant.dcf.");
   }
-  files.dcf = std::make_unique<FileOutput>(dcf);
+  files.output = std::make_unique<FileOutput>(dcf);
   return Outcome::success;
+}
+
+// The permissions a newly created file gets: 0666 less the process's umask.
+mode_t new_file_mode() {
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  return 0666 & ~mask;
 }
 
 }  // namespace
@@ -115,12 +130,53 @@ bool FileOutput::write_through(const char* data, std::size_t size) {
   return true;
 }
 
-bool FileOutput::close() {
+bool FileOutput::close(bool sync) {
   if (fd_ < 0) return true;
-  const bool flushed = flush();
+  const bool flushed = flush() && (!sync || ::fsync(fd_) == 0);
   const bool closed = ::close(fd_) == 0;
   fd_ = -1;
   return flushed && closed;
+}
+
+ReplacingFileOutput::ReplacingFileOutput(std::string target, std::string temporary, int fd)
+    : target_(std::move(target)),
+      temporary_(std::move(temporary)),
+      file_(std::make_unique<FileOutput>(fd)) {}
+
+ReplacingFileOutput::~ReplacingFileOutput() {
+  file_->close();
+  if (!committed_) ::unlink(temporary_.c_str());
+}
+
+std::unique_ptr<ReplacingFileOutput> ReplacingFileOutput::create(const std::string& target) {
+  // Hidden, so that a listing of the project's files never takes it for one of them.
+  std::string temporary = "." + target + ".XXXXXX";
+  const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
+  if (fd < 0) return nullptr;
+  // mkostemp makes the file private; the finished file gets the usual permissions.
+  if (::fchmod(fd, new_file_mode()) != 0) {
+    ::close(fd);
+    ::unlink(temporary.c_str());
+    return nullptr;
+  }
+  return std::unique_ptr<ReplacingFileOutput>(
+      new ReplacingFileOutput(target, std::move(temporary), fd));
+}
+
+bool ReplacingFileOutput::commit() {
+  if (!file_->close(true) || ::rename(temporary_.c_str(), target_.c_str()) != 0) return false;
+  committed_ = true;
+  return true;
+}
+
+Outcome open_input_files(OpenedFiles& files, Report& report, const std::string& contents,
+                         const std::string& index) {
+  try {
+    return open_inputs(files, report, contents, index);
+  } catch (const std::bad_alloc&) {
+    files = OpenedFiles{};
+    return open_failure(report, OUT_OF_MEMORY);
+  }
 }
 
 Outcome open_conversion_files(OpenedFiles& files, Report& report) {

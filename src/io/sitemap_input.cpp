@@ -1,4 +1,4 @@
-#include "converter/sitemap_input.h"
+#include "io/sitemap_input.h"
 
 #include <algorithm>
 #include <cstring>
@@ -110,7 +110,7 @@ bool fail_closing(ConversionFiles& files, Report& report, std::string_view messa
 bool close_conversion_files(ConversionFiles& files) {
   files.contents->close();
   files.index->close();
-  return files.dcf->close();
+  return files.output->close();
 }
 
 }  // namespace sitemap

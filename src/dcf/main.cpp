@@ -2,8 +2,8 @@
 // file for Qt Assistant. Takes no arguments; any given are ignored.
 #include <cstdlib>
 
-#include "converter/converter.h"
-#include "converter/file_streams.h"
+#include "convert/converter.h"
+#include "io/file_streams.h"
 
 int main() {
   sitemap::Report report;

@@ -4,7 +4,8 @@
 
 #include <string_view>
 
-#include "converter/streams.h"
+#include "io/streams.h"
+#include "output/output_format.h"
 
 namespace sitemap {
 
@@ -38,5 +39,31 @@ bool dcf_close_list(DcfWriter& dcf);
 bool dcf_keyword(DcfWriter& dcf, std::string_view keyword_ref, std::string_view keyword_path);
 // Writes the footer; whatever is still pending is dropped.
 bool dcf_end(DcfWriter& dcf);
+
+inline constexpr std::string_view DCF_WRITE_FAILED = "Failed to write qt-assistant.dcf.";
+
+// The DCF writer as an output format of the contents walk.
+class DcfOutput final : public OutputFormat {
+ public:
+  explicit DcfOutput(OutputStream& stream) : dcf_(stream) {}
+  bool begin() override { return dcf_begin(dcf_); }
+  bool section(std::string_view ref, std::string_view title) override {
+    return dcf_open_section(dcf_, ref, title);
+  }
+  bool list_start() override {
+    dcf_open_list(dcf_);
+    return true;
+  }
+  bool list_end() override { return dcf_close_list(dcf_); }
+  bool keyword(std::string_view ref, std::string_view path) override {
+    return dcf_keyword(dcf_, ref, path);
+  }
+  bool end() override { return dcf_end(dcf_); }
+  std::string_view write_failure() const override { return DCF_WRITE_FAILED; }
+  const DcfWriter& writer() const { return dcf_; }
+
+ private:
+  DcfWriter dcf_;
+};
 
 }  // namespace sitemap

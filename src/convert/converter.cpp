@@ -1,10 +1,10 @@
-#include "converter/converter.h"
+#include "convert/converter.h"
 
 #include <new>
 #include <string>
 
-#include "converter/dcf_writer.h"
 #include "keywords/keyword_index.h"
+#include "output/dcf_writer.h"
 
 namespace sitemap {
 
@@ -18,7 +18,7 @@ struct ContentsEntry {
 
 struct ContentsWalk {
   SitemapInput& input;
-  DcfWriter& dcf;
+  OutputFormat& output;
   KeywordIndex& keywords;
   ContentsEntry entry;
 };
@@ -43,7 +43,7 @@ bool junk(ContentsWalk& walk) { return fail_junk_line(walk.input, CONTENTS_JUNK)
 
 // What the writer could not write ends the run as soon as it is known.
 bool written(ContentsWalk& walk, bool ok) {
-  return ok || fail_closing(walk.input.files, walk.input.report, DCF_WRITE_FAILED);
+  return ok || fail_closing(walk.input.files, walk.input.report, walk.output.write_failure());
 }
 
 // Reads one entry after its object line: a Name line, then either the object end line or a
@@ -63,7 +63,7 @@ bool read_contents_entry(ContentsWalk& walk) {
   if (!read_contents_line(input)) return false;
   if (line_is(input.line, OBJECT_END_LINE)) {
     // No page: the default ref, and no keyword lookup (so the default ref is not registered).
-    return written(walk, dcf_open_section(walk.dcf, DEFAULT_REF, walk.entry.title));
+    return written(walk, walk.output.section(DEFAULT_REF, walk.entry.title));
   }
   if (!line_starts_with(input.line, LOCAL_LITERAL)) return junk(walk);
   if (!param_value(input.line, LOCAL_LITERAL, value)) {
@@ -74,13 +74,13 @@ bool read_contents_entry(ContentsWalk& walk) {
 
   // This line stands where the object end line belongs; it is consumed unexamined.
   if (!read_contents_line(input)) return false;
-  return written(walk, dcf_open_section(walk.dcf, walk.entry.ref, walk.entry.title)) &&
-         lookup_keywords(walk.keywords, input, walk.dcf, walk.entry.ref);
+  return written(walk, walk.output.section(walk.entry.ref, walk.entry.title)) &&
+         lookup_keywords(walk.keywords, input, walk.output, walk.entry.ref);
 }
 
 bool walk_contents(ContentsWalk& walk) {
   SitemapInput& input = walk.input;
-  if (!written(walk, dcf_begin(walk.dcf))) return false;
+  if (!written(walk, walk.output.begin())) return false;
   // The head is thrown away unexamined; the line after it is the first one examined.
   for (int i = 0; i <= CONTENTS_SKIP_LINES; ++i) {
     if (!read_contents_line(input)) return false;
@@ -88,15 +88,15 @@ bool walk_contents(ContentsWalk& walk) {
   for (;;) {
     if (line_is(input.line, BODY_END_LINE)) {
       // The file is only complete once its last buffered bytes are on disk and it is closed.
-      const bool ended = dcf_end(walk.dcf);
+      const bool ended = walk.output.end();
       return written(walk, close_conversion_files(input.files) && ended);
     }
     if (line_is(input.line, OBJECT_LINE)) {
       if (!read_contents_entry(walk)) return false;
     } else if (line_is(input.line, LIST_START_LITERAL)) {
-      dcf_open_list(walk.dcf);
+      if (!written(walk, walk.output.list_start())) return false;
     } else if (line_is(input.line, LIST_END_LITERAL)) {
-      if (!written(walk, dcf_close_list(walk.dcf))) return false;
+      if (!written(walk, walk.output.list_end())) return false;
     } else {
       return junk(walk);
     }
@@ -106,12 +106,11 @@ bool walk_contents(ContentsWalk& walk) {
 
 }  // namespace
 
-Outcome convert_sitemap(ConversionFiles& files, Report& report) {
+Outcome convert_sitemap(ConversionFiles& files, OutputFormat& output, Report& report) {
   try {
     SitemapInput input(files, report);
-    DcfWriter dcf(*files.dcf);
     KeywordIndex keywords;
-    ContentsWalk walk{input, dcf, keywords, {}};
+    ContentsWalk walk{input, output, keywords, {}};
     return walk_contents(walk) ? Outcome::success : Outcome::failure;
   } catch (const std::bad_alloc&) {
     // Any allocation of the run (a line, a ref, the index) may fail on a huge input; the run
@@ -120,6 +119,11 @@ Outcome convert_sitemap(ConversionFiles& files, Report& report) {
     fail_closing(files, report, OUT_OF_MEMORY);
     return Outcome::failure;
   }
+}
+
+Outcome convert_sitemap(ConversionFiles& files, Report& report) {
+  DcfOutput dcf(*files.output);
+  return convert_sitemap(files, dcf, report);
 }
 
 }  // namespace sitemap

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "converter/streams.h"
+#include "io/streams.h"
 
 namespace sitemap {
 
@@ -31,7 +31,6 @@ inline constexpr std::string_view CONTENTS_JUNK = "Junk line in Contents.hhc.";
 inline constexpr std::string_view INDEX_JUNK = "Junk line in Index.hhk.";
 inline constexpr std::string_view CONTENTS_READ_FAILED = "Failed to read Contents.hhc.";
 inline constexpr std::string_view INDEX_READ_FAILED = "Failed to read Index.hhk.";
-inline constexpr std::string_view DCF_WRITE_FAILED = "Failed to write qt-assistant.dcf.";
 inline constexpr std::string_view OUT_OF_MEMORY = "Out of memory.";
 
 // The three streams of one run, opened by the caller in this order and closed in the same order
@@ -39,7 +38,7 @@ inline constexpr std::string_view OUT_OF_MEMORY = "Out of memory.";
 struct ConversionFiles {
   InputStream* contents = nullptr;
   InputStream* index = nullptr;
-  OutputStream* dcf = nullptr;
+  OutputStream* output = nullptr;
 };
 
 // What the run has to print: detail lines for standard output, the error line for standard

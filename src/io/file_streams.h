@@ -1,0 +1,96 @@
+// File streams over POSIX descriptors, and the opening of the three fixed files of a run.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "io/sitemap_input.h"
+#include "io/streams.h"
+
+namespace sitemap {
+
+inline constexpr const char* CONTENTS_FILE = "Contents.hhc";
+inline constexpr const char* INDEX_FILE = "Index.hhk";
+inline constexpr const char* DCF_FILE = "qt-assistant.dcf";
+
+class FileInput final : public InputStream {
+ public:
+  explicit FileInput(int fd) : fd_(fd) {}
+  ~FileInput() override;
+  long read(char* dest, std::size_t size) override;
+  void close() override;
+  std::size_t size_hint() const override;
+
+ private:
+  int fd_;
+};
+
+// Buffers its writes so that a large DCF costs few system calls.
+class FileOutput final : public OutputStream {
+ public:
+  explicit FileOutput(int fd);
+  ~FileOutput() override;
+  using OutputStream::write;
+  bool write(const char* data, std::size_t size) override;
+  // Flushes and closes; with `sync`, also waits until the bytes are on the disk.
+  bool close() override { return close(false); }
+  bool close(bool sync);
+
+ private:
+  bool flush();
+  bool write_through(const char* data, std::size_t size);
+
+  int fd_;
+  std::unique_ptr<char[]> buffer_;
+  std::size_t used_ = 0;
+};
+
+// Writes a file aside, under a hidden temporary name in the same folder, and puts it in place of
+// the target only by commit(): so the target never holds half a file, and a failed run leaves it
+// as it was. The temporary file is removed unless it was committed.
+class ReplacingFileOutput final : public OutputStream {
+ public:
+  ~ReplacingFileOutput() override;
+  // Null when the temporary file cannot be created.
+  static std::unique_ptr<ReplacingFileOutput> create(const std::string& target);
+
+  using OutputStream::write;
+  bool write(const char* data, std::size_t size) override { return file_->write(data, size); }
+  // Completes the temporary file, on the disk.
+  bool close() override { return file_->close(true); }
+  // Renames the completed file over the target; false (and nothing renamed) when it failed.
+  bool commit();
+
+ private:
+  ReplacingFileOutput(std::string target, std::string temporary, int fd);
+
+  std::string target_;
+  std::string temporary_;
+  std::unique_ptr<FileOutput> file_;
+  bool committed_ = false;
+};
+
+// The files of a run: the two inputs and the output.
+struct OpenedFiles {
+  std::unique_ptr<FileInput> contents;
+  std::unique_ptr<FileInput> index;
+  std::unique_ptr<OutputStream> output;
+
+  ConversionFiles streams() const { return {contents.get(), index.get(), output.get()}; }
+};
+
+// Opens the contents and then the index file, by name; "Failed to open NAME." for the first that
+// cannot be opened (the contents then closed again).
+Outcome open_input_files(OpenedFiles& files, Report& report, const std::string& contents,
+                         const std::string& index);
+
+// Opens Contents.hhc, Index.hhk and qt-assistant.dcf in this order. When one cannot be opened,
+// closes those already open and fails with its message; the DCF is created only after both
+// inputs opened.
+Outcome open_conversion_files(OpenedFiles& files, Report& report);
+
+// Prints the detail lines on standard output and the error line on standard error.
+void print_report(const Report& report);
+
+}  // namespace sitemap
