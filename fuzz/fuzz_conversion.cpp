@@ -7,8 +7,8 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "converter/converter.h"
-#include "converter/dcf_writer.h"
+#include "convert/converter.h"
+#include "output/dcf_writer.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "converter/converter.h"
+#include "convert/converter.h"
 #include "reference_model.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
