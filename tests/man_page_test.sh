@@ -1,5 +1,9 @@
 #!/bin/sh
-# The man page renders without a single warning.
+# Every man page renders without a single warning.
 set -u
-warnings=$(man --warnings -l "$1" 2>&1 >/dev/null)
-[ -z "$warnings" ] || { echo "$warnings"; exit 1; }
+failed=0
+for page in "$@"; do
+  warnings=$(man --warnings -l "$page" 2>&1 >/dev/null)
+  [ -z "$warnings" ] || { echo "$page: $warnings"; failed=1; }
+done
+exit $failed

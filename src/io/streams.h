@@ -46,6 +46,38 @@ class MemoryInput final : public InputStream {
   std::size_t pos_ = 0;
 };
 
+// A stream read to its end ahead of time, handed out again as it came: its bytes, then the end,
+// or the read error at the very place it met one.
+class ReplayInput final : public InputStream {
+ public:
+  // Reads all of `stream`; may throw std::bad_alloc.
+  explicit ReplayInput(InputStream& stream) {
+    char block[64 * 1024];
+    for (long got; (got = stream.read(block, sizeof block)) != 0;) {
+      if (got < 0) {
+        failed_ = true;
+        break;
+      }
+      bytes_.append(block, static_cast<std::size_t>(got));
+    }
+  }
+  long read(char* dest, std::size_t size) override {
+    if (pos_ == bytes_.size()) return failed_ ? -1 : 0;
+    const std::size_t n = bytes_.size() - pos_ < size ? bytes_.size() - pos_ : size;
+    bytes_.copy(dest, n, pos_);
+    pos_ += n;
+    return static_cast<long>(n);
+  }
+  void close() override {}
+  std::size_t size_hint() const override { return bytes_.size(); }
+  const std::string& bytes() const { return bytes_; }
+
+ private:
+  std::string bytes_;
+  std::size_t pos_ = 0;
+  bool failed_ = false;
+};
+
 class MemoryOutput final : public OutputStream {
  public:
   using OutputStream::write;

@@ -1,0 +1,69 @@
+// Writes a Qt Help Project (.qhp), the input of qhelpgenerator, from the same events as the DCF:
+// the contents tree under one root section, the keywords in a list of their own, and the files
+// of the project.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <unordered_set>
+#include <vector>
+
+#include "io/streams.h"
+#include "output/output_format.h"
+#include "output/xml_text.h"
+
+namespace sitemap {
+
+struct QhpSettings {
+  std::string namespace_name = "ordax.documentation";
+  std::string title = "ORDAX Documentation";  // UTF-8
+  std::string virtual_folder = "doc";
+  std::string output_name = "qt-assistant.qhp";
+  // The project's files, relative to its folder, sorted, in UTF-8; pages are looked up here.
+  std::vector<std::string> files;
+};
+
+class QhpOutput final : public OutputFormat {
+ public:
+  // Values are decoded with `text`, which knows their character set.
+  QhpOutput(OutputStream& stream, const QhpSettings& settings, XmlText& text);
+
+  bool begin() override;
+  bool section(std::string_view ref, std::string_view title) override;
+  bool list_start() override;
+  bool list_end() override;
+  bool keyword(std::string_view ref, std::string_view path) override;
+  bool end() override;
+  std::string_view write_failure() const override { return write_failure_; }
+
+  // "Warning: no file for page PAGE." lines, one for each page that names no file.
+  const std::string& warnings() const { return warnings_; }
+
+ private:
+  // The ref as the .qhp holds it: decoded, without a leading "./", "index.html" when empty.
+  const std::string& page_ref(std::string_view ref);
+  void check_page(const std::string& ref);
+  bool write_indent(int depth);
+  bool close_entry();
+
+  OutputStream& out_;
+  const QhpSettings& settings_;
+  XmlText& text_;
+  std::string write_failure_;
+  std::unordered_set<std::string> files_;
+  std::unordered_set<std::string> pages_warned_;
+  std::string warnings_;
+
+  // For each open list, from the top level down: whether its last entry is still open. An
+  // entry's element stays open until the next entry of its list or the list's end, so that a
+  // sub-list that follows it nests inside.
+  std::vector<bool> entry_open_;
+  int open_elements_ = 0;  // for the indentation
+  bool tag_open_ = false;  // the last start tag still lacks its end: "/>" or ">"
+  std::string ref_;
+  std::string element_;
+  std::string keywords_;  // the keyword list, written after the contents
+  std::unordered_set<std::string> keywords_seen_;
+};
+
+}  // namespace sitemap

@@ -1,0 +1,41 @@
+// Turns sitemap values, which are HTML text in the project's character set, into XML text in
+// UTF-8: the bytes decoded from the character set, character references decoded, and the result
+// escaped for an XML attribute, with every character XML 1.0 cannot hold dropped.
+#pragma once
+
+#include <iconv.h>
+
+#include <string>
+#include <string_view>
+
+namespace sitemap {
+
+// Whether `bytes` is well-formed UTF-8 (no overlong forms, surrogates or values past U+10FFFF).
+bool is_valid_utf8(std::string_view bytes);
+
+class XmlText {
+ public:
+  XmlText() = default;
+  XmlText(const XmlText&) = delete;
+  XmlText& operator=(const XmlText&) = delete;
+  ~XmlText();
+
+  // The character set of the values, by any name iconv(3) knows; false when it knows none such.
+  bool set_encoding(const std::string& name);
+
+  // `value` as plain UTF-8 text: character set and character references decoded; a byte that
+  // does not decode becomes U+FFFD.
+  const std::string& decode(std::string_view value);
+  // UTF-8 text escaped for an XML attribute or element, characters XML cannot hold dropped.
+  static void append_escaped(std::string& out, std::string_view text);
+
+ private:
+  void to_utf8(std::string_view bytes);
+  void decode_references();
+
+  iconv_t converter_ = reinterpret_cast<iconv_t>(-1);  // none for UTF-8
+  std::string utf8_;
+  std::string decoded_;
+};
+
+}  // namespace sitemap

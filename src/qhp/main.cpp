@@ -1,0 +1,22 @@
+// sitemap-to-qhp: converts the HTML Help sitemap files of the current folder into a Qt Help
+// Project for qhelpgenerator and today's Qt Assistant.
+#include <cstdio>
+
+#include "qhp/options.h"
+#include "qhp/run.h"
+
+int main(int argc, char** argv) {
+  sitemap::QhpOptions options;
+  std::string message;
+  switch (sitemap::parse_options(argc, argv, options, message)) {
+    case sitemap::Parsed::done:
+      std::fputs(message.c_str(), stdout);
+      return 0;
+    case sitemap::Parsed::usage_error:
+      std::fprintf(stderr, "%s\n", message.c_str());
+      return 2;
+    case sitemap::Parsed::run:
+      break;
+  }
+  return sitemap::run_sitemap_to_qhp(options);
+}

@@ -1,0 +1,157 @@
+#include "qhp/options.h"
+
+#include <getopt.h>
+
+#include <string_view>
+
+#include "output/xml_text.h"
+
+#ifndef SITEMAP_VERSION
+#define SITEMAP_VERSION "unknown"
+#endif
+
+namespace sitemap {
+
+namespace {
+
+constexpr const char* PROGRAM = "sitemap-to-qhp";
+
+constexpr const char* USAGE =
+    "Usage: sitemap-to-qhp [OPTION]...\n"
+    "Convert the HTML Help sitemaps of the current folder (Contents.hhc, Index.hhk) into a Qt\n"
+    "Help Project, qt-assistant.qhp, for qhelpgenerator and Qt Assistant.\n"
+    "\n"
+    "  --namespace NS         the help namespace (default ordax.documentation)\n"
+    "  --title TEXT           the title of the root section (default ORDAX Documentation)\n"
+    "  --virtual-folder NAME  the virtual folder (default doc)\n"
+    "  --output NAME.qhp      the file to write in the current folder (default qt-assistant.qhp)\n"
+    "  --encoding NAME        the inputs' character set (default UTF-8 when both files are\n"
+    "                         valid UTF-8, else windows-1252)\n"
+    "  --contents FILE        the table of contents (default Contents.hhc)\n"
+    "  --index FILE           the keyword index (default Index.hhk)\n"
+    "  --help                 show this help and exit\n"
+    "  --version              show the version and exit\n"
+    "\n"
+    "Exit status: 0 on success, 1 when the conversion failed, 2 for a bad option.\n"
+    "Then: qhelpgenerator qt-assistant.qhp -o NAME.qch\n";
+
+enum Option { namespace_option = 256, title, virtual_folder, output, encoding, contents, index };
+
+const option LONG_OPTIONS[] = {{"namespace", required_argument, nullptr, namespace_option},
+                               {"title", required_argument, nullptr, title},
+                               {"virtual-folder", required_argument, nullptr, virtual_folder},
+                               {"output", required_argument, nullptr, output},
+                               {"encoding", required_argument, nullptr, encoding},
+                               {"contents", required_argument, nullptr, contents},
+                               {"index", required_argument, nullptr, index},
+                               {"help", no_argument, nullptr, 'h'},
+                               {"version", no_argument, nullptr, 'V'},
+                               {nullptr, 0, nullptr, 0}};
+
+Parsed usage_error(std::string& message, const std::string& text) {
+  message = std::string(PROGRAM) + ": " + text + " (see --help)";
+  return Parsed::usage_error;
+}
+
+bool is_namespace_char(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+         c == '.' || c == '_' || c == '-';
+}
+
+// The namespaces qhelpgenerator accepts.
+const char* namespace_problem(std::string_view ns) {
+  if (ns.empty()) return "it is empty";
+  for (char c : ns) {
+    if (!is_namespace_char(c)) return "only ASCII letters, digits, '.', '_' and '-' may stand in it";
+  }
+  if (ns.find("..") != std::string_view::npos) return "it holds '..'";
+  if (ns.front() == '.' || ns.front() == '-') return "it starts with '.' or '-'";
+  if (ns.back() == '-') return "it ends with '-'";
+  return nullptr;
+}
+
+const char* virtual_folder_problem(std::string_view folder) {
+  if (folder.empty()) return "it is empty";
+  if (folder.find_first_of("/#?%") != std::string_view::npos) {
+    return "'/', '#', '?' and '%' may not stand in it";
+  }
+  if (!is_valid_utf8(folder)) return "it is not UTF-8";
+  return nullptr;
+}
+
+const char* output_problem(std::string_view name) {
+  constexpr std::string_view ending = ".qhp";
+  if (name.size() <= ending.size() || name.substr(name.size() - ending.size()) != ending) {
+    return "it must end in .qhp, for qhelpgenerator to read it as a help project";
+  }
+  if (name.find('/') != std::string_view::npos) return "it must be a file of the current folder";
+  return nullptr;
+}
+
+}  // namespace
+
+Parsed parse_options(int argc, char** argv, QhpOptions& options, std::string& message) {
+  opterr = 0;  // the messages below say more than getopt's
+  optind = 1;
+  QhpSettings& settings = options.settings;
+  for (;;) {
+    const int previous = optind;
+    const int c = getopt_long(argc, argv, ":", LONG_OPTIONS, nullptr);
+    if (c == -1) break;
+    const std::string given = previous < argc ? argv[previous] : "";
+    switch (c) {
+      case namespace_option:
+        settings.namespace_name = optarg;
+        break;
+      case title:
+        settings.title = optarg;
+        break;
+      case virtual_folder:
+        settings.virtual_folder = optarg;
+        break;
+      case output:
+        settings.output_name = optarg;
+        break;
+      case encoding:
+        options.encoding = optarg;
+        if (options.encoding.empty()) return usage_error(message, "the encoding is empty");
+        break;
+      case contents:
+        options.contents = optarg;
+        break;
+      case index:
+        options.index = optarg;
+        break;
+      case 'h':
+        message = USAGE;
+        return Parsed::done;
+      case 'V':
+        message = std::string(PROGRAM) + " " + SITEMAP_VERSION + "\n";
+        return Parsed::done;
+      case ':':
+        return usage_error(message, "option '" + given + "' needs a value");
+      default:
+        return usage_error(message, "unknown option '" + given + "'");
+    }
+  }
+  if (optind < argc) {
+    return usage_error(message, "unexpected argument '" + std::string(argv[optind]) + "'");
+  }
+  if (const char* problem = namespace_problem(settings.namespace_name)) {
+    return usage_error(message, "invalid namespace '" + settings.namespace_name + "': " + problem);
+  }
+  if (const char* problem = virtual_folder_problem(settings.virtual_folder)) {
+    return usage_error(message,
+                       "invalid virtual folder '" + settings.virtual_folder + "': " + problem);
+  }
+  if (const char* problem = output_problem(settings.output_name)) {
+    return usage_error(message, "invalid output '" + settings.output_name + "': " + problem);
+  }
+  if (!is_valid_utf8(settings.title)) return usage_error(message, "the title is not UTF-8");
+  if (options.contents.empty() || options.index.empty()) {
+    return usage_error(message, "an input file name is empty");
+  }
+  return Parsed::run;
+}
+
+}  // namespace sitemap

@@ -1,0 +1,23 @@
+// The command line of sitemap-to-qhp.
+#pragma once
+
+#include <string>
+
+#include "output/qhp_writer.h"
+
+namespace sitemap {
+
+struct QhpOptions {
+  QhpSettings settings;  // namespace, title, virtual folder and output name
+  std::string encoding;  // the inputs' character set; empty: UTF-8 if both are, else windows-1252
+  std::string contents = "Contents.hhc";
+  std::string index = "Index.hhk";
+};
+
+enum class Parsed { run, done, usage_error };
+
+// Reads the options in the usual GNU forms. `done`: --help or --version, whose text is in
+// `message` for standard output. `usage_error`: `message` is the one line for standard error.
+Parsed parse_options(int argc, char** argv, QhpOptions& options, std::string& message);
+
+}  // namespace sitemap
