@@ -1,22 +1,37 @@
 #!/bin/sh
-# Runs sitemap-to-dcf in a scratch copy of one case folder and compares what it produced with the
-# case's expected.* files: expected.stdout, expected.stderr and expected.status always, and
-# expected.dcf when the run must leave a DCF file (without it, none may exist afterwards).
+# Runs a program in a scratch copy of one case folder and compares what it produced with the
+# case's expected.* files: expected.stdout, expected.stderr and expected.status always, and the
+# expected output file (expected.dcf or expected.qhp, after the output's ending) when the run
+# must leave one; without it, none may exist afterwards, nor any temporary file beside it.
+# The program runs with the arguments in the case's file `args` (shell words), if any; the
+# output is OUTPUT (default qt-assistant.dcf, whose program gets arguments it must ignore), or
+# the name in the case's file `output`.
 # An executable file named setup in the case folder runs in the scratch folder first, for what
 # git cannot hold (links, special files).
+# usage: run_case.sh PROGRAM CASE_DIR [OUTPUT]
 set -u
 bin=$1
 case_dir=$2
+output=${3:-qt-assistant.dcf}
+[ -f "$case_dir/output" ] && output=$(cat "$case_dir/output")
+expected_output=$case_dir/expected.${output##*.}
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 mkdir "$scratch/run"
 cp -R "$case_dir/." "$scratch/run/"
-rm -f "$scratch/run"/expected.* "$scratch/run/setup"
+rm -f "$scratch/run"/expected.* "$scratch/run/setup" "$scratch/run/args" "$scratch/run/output"
 if [ -f "$case_dir/setup" ]; then
   (cd "$scratch/run" && sh "$case_dir/setup") || { echo "setup failed"; exit 1; }
 fi
 
-(cd "$scratch/run" && exec "$bin" ignored arguments >"$scratch/stdout" 2>"$scratch/stderr")
+if [ -f "$case_dir/args" ]; then
+  eval "set -- $(cat "$case_dir/args")"
+elif [ "$output" = qt-assistant.dcf ]; then
+  set -- ignored arguments  # sitemap-to-dcf takes none and must ignore them
+else
+  set --
+fi
+(cd "$scratch/run" && exec "$bin" "$@" >"$scratch/stdout" 2>"$scratch/stderr")
 echo $? >"$scratch/status"
 
 failed=0
@@ -28,14 +43,17 @@ for part in stdout stderr status; do
     failed=1
   fi
 done
-if [ -f "$case_dir/expected.dcf" ]; then
-  if ! cmp -s "$case_dir/expected.dcf" "$scratch/run/qt-assistant.dcf"; then
-    echo "--- qt-assistant.dcf differs:"
-    diff "$case_dir/expected.dcf" "$scratch/run/qt-assistant.dcf" | head -n 40
+if [ -f "$expected_output" ]; then
+  if ! cmp -s "$expected_output" "$scratch/run/$output"; then
+    echo "--- $output differs:"
+    diff "$expected_output" "$scratch/run/$output" | head -n 40
     failed=1
   fi
-elif [ -f "$scratch/run/qt-assistant.dcf" ] && [ ! -h "$scratch/run/qt-assistant.dcf" ]; then
-  echo "--- qt-assistant.dcf exists but the case expects none"
+elif [ -f "$scratch/run/$output" ] && [ ! -h "$scratch/run/$output" ]; then
+  echo "--- $output exists but the case expects none"
   failed=1
 fi
+for left in "$scratch/run/.$output".*; do
+  [ -e "$left" ] && { echo "--- a temporary file was left: $left"; failed=1; }
+done
 exit $failed
