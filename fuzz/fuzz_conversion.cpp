@@ -1,14 +1,18 @@
 // Runs the whole conversion on two in-memory inputs: the bytes before the first 0x01 byte are
 // the contents file, the rest the index. Checks what every run must keep to: success leaves a
 // complete DCF and prints nothing; failure prints exactly one error line, after at most two
-// detail lines on standard output.
+// detail lines on standard output. The same inputs into the Qt Help Project must end the same
+// way with the same lines, and a success must leave well-formed XML in valid UTF-8.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <string_view>
 
+#include <libxml/parser.h>
+
 #include "convert/converter.h"
 #include "output/dcf_writer.h"
+#include "output/qhp_writer.h"
 
 namespace {
 
@@ -19,6 +23,29 @@ void require(bool condition) {
 bool is_one_line(std::string_view text, std::string_view start) {
   return text.size() > start.size() && text.substr(0, start.size()) == start &&
          text.back() == '\n' && text.find('\n') == text.size() - 1;
+}
+
+void check_qhp(std::string_view contents_bytes, std::string_view index_bytes,
+               sitemap::Outcome dcf_outcome, const sitemap::Report& dcf_report) {
+  sitemap::MemoryInput contents(contents_bytes);
+  sitemap::MemoryInput index(index_bytes);
+  sitemap::MemoryOutput qhp;
+  sitemap::ConversionFiles files{&contents, &index, &qhp};
+  sitemap::Report report;
+  sitemap::XmlText text;
+  const bool utf8 = sitemap::is_valid_utf8(contents_bytes) && sitemap::is_valid_utf8(index_bytes);
+  require(text.set_encoding(utf8 ? "UTF-8" : "WINDOWS-1252"));
+  static const sitemap::QhpSettings settings{"fuzz", "Fuzz & <Title>", "doc", "fuzz.qhp",
+                                             {"a.html", "b c.html"}};
+  sitemap::QhpOutput output(qhp, settings, text);
+  const sitemap::Outcome outcome = sitemap::convert_sitemap(files, output, report);
+  require(outcome == dcf_outcome && report.out == dcf_report.out && report.err == dcf_report.err);
+  if (outcome != sitemap::Outcome::success) return;
+  require(sitemap::is_valid_utf8(qhp.bytes));
+  xmlDocPtr doc = xmlReadMemory(qhp.bytes.data(), static_cast<int>(qhp.bytes.size()), "fuzz.qhp",
+                                nullptr, XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
+  require(doc != nullptr);
+  xmlFreeDoc(doc);
 }
 
 }  // namespace
@@ -56,5 +83,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     require(details <= 2);
   }
+  check_qhp(contents_bytes, index_bytes, outcome, report);
   return 0;
 }

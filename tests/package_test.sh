@@ -1,7 +1,7 @@
 #!/bin/sh
 # Installs with cmake --install and builds the Debian package with cpack, then checks both: the
-# program in bin/ and the man page in share/man/man1/, the package's metadata, and the program
-# unpacked from the package converting the example exactly as the built one does.
+# programs in bin/ and their man pages in share/man/man1/, the package's metadata, and the
+# programs unpacked from the package converting the example exactly as the built ones do.
 set -u
 build=$1
 root=$2
@@ -12,8 +12,10 @@ failed=0
 check() { "$@" || { echo "failed: $*"; failed=1; }; }
 
 check cmake --install "$build" --prefix "$work/prefix" >/dev/null
-check test -x "$work/prefix/bin/sitemap-to-dcf"
-check test -f "$work/prefix/share/man/man1/sitemap-to-dcf.1"
+for program in sitemap-to-dcf sitemap-to-qhp; do
+  check test -x "$work/prefix/bin/$program"
+  check test -f "$work/prefix/share/man/man1/$program.1"
+done
 
 (cd "$build" && cpack -G DEB -B "$work/package" >/dev/null) || { echo "cpack failed"; exit 1; }
 deb=$(ls "$work"/package/*.deb)
@@ -23,12 +25,16 @@ check test -n "$(dpkg-deb -f "$deb" Maintainer)"
 check test -n "$(dpkg-deb -f "$deb" Description)"
 check dpkg-deb -x "$deb" "$work/root"
 check test -f "$work/root/usr/share/man/man1/sitemap-to-dcf.1"
+check test -f "$work/root/usr/share/man/man1/sitemap-to-qhp.1"
+dpkg-deb -f "$deb" Depends | grep -q libxml2 || { echo "no libxml2 in Depends"; failed=1; }
 
 for who in built installed; do
   mkdir "$work/$who"
   cp "$root/examples/handbook/Contents.hhc" "$root/examples/handbook/Index.hhk" "$work/$who/"
 done
-(cd "$work/built" && "$bin") || failed=1
-(cd "$work/installed" && "$work/root/usr/bin/sitemap-to-dcf") || failed=1
+(cd "$work/built" && "$bin" && "$build/sitemap-to-qhp" 2>/dev/null) || failed=1
+(cd "$work/installed" && "$work/root/usr/bin/sitemap-to-dcf" &&
+  "$work/root/usr/bin/sitemap-to-qhp" 2>/dev/null) || failed=1
 check cmp "$work/built/qt-assistant.dcf" "$work/installed/qt-assistant.dcf"
+check cmp "$work/built/qt-assistant.qhp" "$work/installed/qt-assistant.qhp"
 exit $failed

@@ -54,15 +54,16 @@ Parsed usage_error(std::string& message, const std::string& text) {
 }
 
 bool is_namespace_char(char c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-         c == '.' || c == '_' || c == '-';
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' ||
+         c == '_' || c == '-';
 }
 
 // The namespaces qhelpgenerator accepts.
 const char* namespace_problem(std::string_view ns) {
   if (ns.empty()) return "it is empty";
   for (char c : ns) {
-    if (!is_namespace_char(c)) return "only ASCII letters, digits, '.', '_' and '-' may stand in it";
+    if (!is_namespace_char(c))
+      return "only ASCII letters, digits, '.', '_' and '-' may stand in it";
   }
   if (ns.find("..") != std::string_view::npos) return "it holds '..'";
   if (ns.front() == '.' || ns.front() == '-') return "it starts with '.' or '-'";

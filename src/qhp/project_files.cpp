@@ -14,12 +14,12 @@ namespace {
 namespace fs = std::filesystem;
 
 bool is_tool_file(std::string name) {
-  static constexpr std::string_view ENDINGS[] = {".hhc", ".hhk", ".hhp", ".chm", ".dcf",
+  static constexpr std::string_view ENDINGS[] = {".hhc", ".hhk",  ".hhp", ".chm", ".dcf",
                                                  ".qhp", ".qhcp", ".qch", ".qhc"};
   for (char& c : name) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
   return std::any_of(std::begin(ENDINGS), std::end(ENDINGS), [&](std::string_view ending) {
-    return name.size() >= ending.size() && name.compare(name.size() - ending.size(),
-                                                        ending.size(), ending) == 0;
+    return name.size() >= ending.size() &&
+           name.compare(name.size() - ending.size(), ending.size(), ending) == 0;
   });
 }
 
@@ -29,8 +29,7 @@ std::vector<std::string> list_project_files(const std::string& folder, std::stri
   std::vector<std::string> files;
   std::error_code error;
   // Links to folders are not followed: they may lead out of the project or round in a circle.
-  fs::recursive_directory_iterator it(folder, fs::directory_options::skip_permission_denied,
-                                      error);
+  fs::recursive_directory_iterator it(folder, fs::directory_options::skip_permission_denied, error);
   for (const fs::recursive_directory_iterator end; !error && it != end; it.increment(error)) {
     const std::string name = it->path().filename().string();
     std::error_code unreadable;  // an entry that cannot be examined is no file to list
