@@ -88,6 +88,8 @@ std::size_t FileInput::size_hint() const {
   return static_cast<std::size_t>(st.st_size);
 }
 
+bool FileInput::rewind() { return fd_ >= 0 && ::lseek(fd_, 0, SEEK_SET) == 0; }
+
 void FileInput::close() {
   if (fd_ >= 0) ::close(fd_);
   fd_ = -1;
@@ -130,9 +132,9 @@ bool FileOutput::write_through(const char* data, std::size_t size) {
   return true;
 }
 
-bool FileOutput::close(bool sync) {
+bool FileOutput::close() {
   if (fd_ < 0) return true;
-  const bool flushed = flush() && (!sync || ::fsync(fd_) == 0);
+  const bool flushed = flush();
   const bool closed = ::close(fd_) == 0;
   fd_ = -1;
   return flushed && closed;
@@ -164,7 +166,7 @@ std::unique_ptr<ReplacingFileOutput> ReplacingFileOutput::create(const std::stri
 }
 
 bool ReplacingFileOutput::commit() {
-  if (!file_->close(true) || ::rename(temporary_.c_str(), target_.c_str()) != 0) return false;
+  if (!file_->close() || ::rename(temporary_.c_str(), target_.c_str()) != 0) return false;
   committed_ = true;
   return true;
 }

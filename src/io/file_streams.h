@@ -21,6 +21,7 @@ class FileInput final : public InputStream {
   long read(char* dest, std::size_t size) override;
   void close() override;
   std::size_t size_hint() const override;
+  bool rewind() override;
 
  private:
   int fd_;
@@ -33,9 +34,7 @@ class FileOutput final : public OutputStream {
   ~FileOutput() override;
   using OutputStream::write;
   bool write(const char* data, std::size_t size) override;
-  // Flushes and closes; with `sync`, also waits until the bytes are on the disk.
-  bool close() override { return close(false); }
-  bool close(bool sync);
+  bool close() override;
 
  private:
   bool flush();
@@ -57,8 +56,8 @@ class ReplacingFileOutput final : public OutputStream {
 
   using OutputStream::write;
   bool write(const char* data, std::size_t size) override { return file_->write(data, size); }
-  // Completes the temporary file, on the disk.
-  bool close() override { return file_->close(true); }
+  // Completes the temporary file.
+  bool close() override { return file_->close(); }
   // Renames the completed file over the target; false (and nothing renamed) when it failed.
   bool commit();
 

@@ -2,7 +2,9 @@
 // fuzzing. The conversion sees only these interfaces, so both run the very same code.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -16,6 +18,12 @@ class InputStream {
   virtual void close() = 0;
   // How many bytes the stream expects to hold, or 0 when it cannot tell; only a hint.
   virtual std::size_t size_hint() const { return 0; }
+  // All the bytes of a stream that holds them in memory, ending in its end (not in a read
+  // error), and nothing read from it yet; false for every other stream. They stay valid as long
+  // as the stream.
+  virtual bool whole(std::string_view&) const { return false; }
+  // Goes back to the first byte, for the stream to be read again; false when it cannot.
+  virtual bool rewind() { return false; }
 };
 
 class OutputStream {
@@ -40,6 +48,14 @@ class MemoryInput final : public InputStream {
   }
   void close() override {}
   std::size_t size_hint() const override { return bytes_.size(); }
+  bool whole(std::string_view& bytes) const override {
+    bytes = bytes_;
+    return pos_ == 0;
+  }
+  bool rewind() override {
+    pos_ = 0;
+    return true;
+  }
 
  private:
   std::string_view bytes_;
@@ -52,28 +68,46 @@ class ReplayInput final : public InputStream {
  public:
   // Reads all of `stream`; may throw std::bad_alloc.
   explicit ReplayInput(InputStream& stream) {
-    char block[64 * 1024];
-    for (long got; (got = stream.read(block, sizeof block)) != 0;) {
-      if (got < 0) {
-        failed_ = true;
+    // The announced size and one byte more, for a regular file to end in one read that meets
+    // its end; others grow by doubling. The memory is not cleared first: the reads fill it.
+    std::size_t capacity = stream.size_hint() + 1;
+    bytes_.reset(new char[capacity]);
+    for (long got;; size_ += static_cast<std::size_t>(got)) {
+      if (size_ == capacity) {
+        std::unique_ptr<char[]> larger(new char[2 * capacity]);
+        std::copy(bytes_.get(), bytes_.get() + size_, larger.get());
+        bytes_ = std::move(larger);
+        capacity *= 2;
+      }
+      got = stream.read(bytes_.get() + size_, capacity - size_);
+      if (got <= 0) {
+        failed_ = got < 0;
         break;
       }
-      bytes_.append(block, static_cast<std::size_t>(got));
     }
   }
   long read(char* dest, std::size_t size) override {
-    if (pos_ == bytes_.size()) return failed_ ? -1 : 0;
-    const std::size_t n = bytes_.size() - pos_ < size ? bytes_.size() - pos_ : size;
-    bytes_.copy(dest, n, pos_);
+    if (pos_ == size_) return failed_ ? -1 : 0;
+    const std::size_t n = size_ - pos_ < size ? size_ - pos_ : size;
+    std::copy(bytes_.get() + pos_, bytes_.get() + pos_ + n, dest);
     pos_ += n;
     return static_cast<long>(n);
   }
   void close() override {}
-  std::size_t size_hint() const override { return bytes_.size(); }
-  const std::string& bytes() const { return bytes_; }
+  std::size_t size_hint() const override { return size_; }
+  bool whole(std::string_view& bytes) const override {
+    bytes = this->bytes();
+    return pos_ == 0 && !failed_;
+  }
+  bool rewind() override {
+    pos_ = 0;
+    return true;
+  }
+  std::string_view bytes() const { return {bytes_.get(), size_}; }
 
  private:
-  std::string bytes_;
+  std::unique_ptr<char[]> bytes_;
+  std::size_t size_ = 0;
   std::size_t pos_ = 0;
   bool failed_ = false;
 };

@@ -50,22 +50,30 @@ std::uint64_t big_endian_bytes(std::string_view text, std::size_t from) {
 }  // namespace
 
 IndexText::~IndexText() {
-  if (data_ != nullptr) ::munmap(data_, capacity_);
+  if (owned_ != nullptr) ::munmap(owned_, capacity_);
 }
 
 bool IndexText::grow(std::size_t capacity) {
   void* p = ::mmap(nullptr, capacity, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (p == MAP_FAILED) return false;
-  if (data_ != nullptr) {
-    std::memcpy(p, data_, size_);
-    ::munmap(data_, capacity_);
+  if (owned_ != nullptr) {
+    std::memcpy(p, owned_, size_);
+    ::munmap(owned_, capacity_);
   }
-  data_ = static_cast<char*>(p);
+  owned_ = static_cast<char*>(p);
+  data_ = owned_;
   capacity_ = capacity;
   return true;
 }
 
 IndexText::Read IndexText::read_all(InputStream& stream) {
+  std::string_view whole;
+  if (stream.whole(whole)) {
+    // Spares a copy of the whole index (and the page faults of fresh memory for it).
+    data_ = whole.data();
+    size_ = whole.size();
+    return Read::done;
+  }
   // The announced size plus one byte, so that a regular file ends in one read that meets its
   // end; streams that announce nothing grow by half each time.
   if (!grow(stream.size_hint() + 1)) return Read::out_of_memory;
@@ -73,7 +81,7 @@ IndexText::Read IndexText::read_all(InputStream& stream) {
     if (size_ == capacity_ && !grow(capacity_ + std::max(capacity_ / 2, READ_BLOCK))) {
       return Read::out_of_memory;
     }
-    const long got = stream.read(data_ + size_, capacity_ - size_);
+    const long got = stream.read(owned_ + size_, capacity_ - size_);
     if (got == 0) return Read::done;
     if (got < 0) return Read::failed;
     size_ += static_cast<std::size_t>(got);

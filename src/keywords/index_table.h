@@ -38,6 +38,8 @@ class IndexText {
   ~IndexText();
 
   enum class Read { done, failed, out_of_memory };
+  // Reads the stream to its end; a stream that holds all its bytes in memory already lends
+  // them instead, and must outlive this text.
   Read read_all(InputStream& stream);
   const char* data() const { return data_; }
   std::size_t size() const { return size_; }
@@ -45,7 +47,8 @@ class IndexText {
  private:
   bool grow(std::size_t capacity);
 
-  char* data_ = nullptr;
+  char* owned_ = nullptr;  // the memory read into, when the bytes are not lent
+  const char* data_ = nullptr;
   std::size_t size_ = 0;
   std::size_t capacity_ = 0;
 };

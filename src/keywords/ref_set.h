@@ -1,6 +1,6 @@
-// The set of refs already looked up: one byte arena for the texts and an open-addressing table
-// of positions into it, so that a hundred thousand pages cost two allocations, not a hundred
-// thousand, and a lookup touches one slot.
+// A set of texts, such as the refs already looked up: one byte arena for the texts and an
+// open-addressing table of positions into it, so that a hundred thousand pages cost two
+// allocations, not a hundred thousand, and a lookup touches one slot.
 #pragma once
 
 #include <cstdint>

@@ -3,12 +3,13 @@
 // of the project.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
-#include <unordered_set>
 #include <vector>
 
 #include "io/streams.h"
+#include "keywords/ref_set.h"
 #include "output/output_format.h"
 #include "output/xml_text.h"
 
@@ -41,17 +42,20 @@ class QhpOutput final : public OutputFormat {
 
  private:
   // The ref as the .qhp holds it: decoded, without a leading "./", "index.html" when empty.
-  const std::string& page_ref(std::string_view ref);
-  void check_page(const std::string& ref);
+  std::string_view page_ref(std::string_view ref);
+  void check_page(std::string_view ref);
   bool write_indent(int depth);
+  bool write_keywords();
   bool close_entry();
 
   OutputStream& out_;
   const QhpSettings& settings_;
   XmlText& text_;
   std::string write_failure_;
-  std::unordered_set<std::string> files_;
-  std::unordered_set<std::string> pages_warned_;
+  // The project's files, and every page found to be none, so that each is reported once.
+  RefSet known_pages_;
+  std::string last_page_;  // consecutive keywords mostly share their page: checked once
+  std::string file_;
   std::string warnings_;
 
   // For each open list, from the top level down: whether its last entry is still open. An
@@ -60,10 +64,15 @@ class QhpOutput final : public OutputFormat {
   std::vector<bool> entry_open_;
   int open_elements_ = 0;  // for the indentation
   bool tag_open_ = false;  // the last start tag still lacks its end: "/>" or ">"
-  std::string ref_;
   std::string element_;
-  std::string keywords_;  // the keyword list, written after the contents
-  std::unordered_set<std::string> keywords_seen_;
+  // The keyword list, written after the contents; each line's hash and start, for the lines
+  // written before to be found and left out once all are known.
+  struct KeywordLine {
+    std::uint64_t hash;
+    std::uint64_t begin;  // in keywords_
+  };
+  std::string keywords_;
+  std::vector<KeywordLine> keyword_lines_;
 };
 
 }  // namespace sitemap

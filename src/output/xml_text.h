@@ -13,6 +13,19 @@ namespace sitemap {
 // Whether `bytes` is well-formed UTF-8 (no overlong forms, surrogates or values past U+10FFFF).
 bool is_valid_utf8(std::string_view bytes);
 
+// The same check on a stream handed over in pieces, which may split a character.
+class Utf8Check {
+ public:
+  void feed(std::string_view bytes);
+  // Whether all that was fed is UTF-8, with no character cut off at its end.
+  bool valid() const { return valid_ && pending_ == 0; }
+
+ private:
+  bool valid_ = true;
+  int pending_ = 0;  // continuation bytes still owed by the character begun last
+  unsigned char low_ = 0x80, high_ = 0xBF;  // the range the next of them must lie in
+};
+
 class XmlText {
  public:
   XmlText() = default;
@@ -24,8 +37,8 @@ class XmlText {
   bool set_encoding(const std::string& name);
 
   // `value` as plain UTF-8 text: character set and character references decoded; a byte that
-  // does not decode becomes U+FFFD.
-  const std::string& decode(std::string_view value);
+  // does not decode becomes U+FFFD. Valid until the next call (or as long as `value`).
+  std::string_view decode(std::string_view value);
   // UTF-8 text escaped for an XML attribute or element, characters XML cannot hold dropped.
   static void append_escaped(std::string& out, std::string_view text);
 

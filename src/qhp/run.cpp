@@ -14,6 +14,32 @@ namespace {
 // The usual code page of HTML Help projects, for inputs that are not UTF-8.
 constexpr const char* FALLBACK_ENCODING = "WINDOWS-1252";
 
+// Checks that what the conversion reads is UTF-8, on the way through.
+class CheckedInput final : public InputStream {
+ public:
+  explicit CheckedInput(InputStream& inner) : inner_(inner) {}
+  long read(char* dest, std::size_t size) override {
+    const long got = inner_.read(dest, size);
+    if (got > 0) check_.feed(std::string_view(dest, static_cast<std::size_t>(got)));
+    return got;
+  }
+  void close() override {}
+  std::size_t size_hint() const override { return inner_.size_hint(); }
+  // Whether the whole stream is UTF-8: reads what the conversion left unread. A stream that
+  // fails is taken for none.
+  bool all_utf8() {
+    char block[64 * 1024];
+    for (long got; (got = read(block, sizeof block)) != 0;) {
+      if (got < 0) return false;
+    }
+    return check_.valid();
+  }
+
+ private:
+  InputStream& inner_;
+  Utf8Check check_;
+};
+
 struct QhpRun {
   QhpOptions& options;
   XmlText text;
@@ -26,32 +52,59 @@ Outcome fail_run(QhpRun& run, std::string_view message) {
   return Outcome::failure;
 }
 
+// One conversion of the two inputs into the .qhp, put in place only when it succeeded. With
+// `utf8_check`, also whether both inputs turned out to be UTF-8 all through.
+Outcome convert_once(QhpRun& run, InputStream& contents, InputStream& index, bool* utf8_check) {
+  const std::string& name = run.options.settings.output_name;
+  std::unique_ptr<ReplacingFileOutput> output = ReplacingFileOutput::create(name);
+  if (!output) return fail_run(run, "Failed to open " + name + ".");
+  CheckedInput checked_contents(contents), checked_index(index);
+  InputStream* inputs[] = {&contents, &index};
+  if (utf8_check != nullptr) {
+    inputs[0] = &checked_contents;
+    inputs[1] = &checked_index;
+  }
+  QhpOutput qhp(*output, run.options.settings, run.text);
+  ConversionFiles streams{inputs[0], inputs[1], output.get()};
+  if (convert_sitemap(streams, qhp, run.report) != Outcome::success) return Outcome::failure;
+  if (utf8_check != nullptr) {
+    *utf8_check = checked_contents.all_utf8() && checked_index.all_utf8();
+    if (!*utf8_check) return Outcome::success;  // converted again, and put in place then
+  }
+  if (!output->commit()) return fail_run(run, qhp.write_failure());
+  run.warnings += qhp.warnings();
+  return Outcome::success;
+}
+
 Outcome convert(QhpRun& run) {
   OpenedFiles files;
   if (open_input_files(files, run.report, run.options.contents, run.options.index) !=
       Outcome::success) {
     return Outcome::failure;
   }
-  const std::string& name = run.options.settings.output_name;
-  std::unique_ptr<ReplacingFileOutput> output = ReplacingFileOutput::create(name);
-  if (!output) return fail_run(run, "Failed to open " + name + ".");
-
-  // Both inputs are read ahead, for their character set to be known before the first value is
-  // written; a read error still surfaces where the conversion meets it.
-  ReplayInput contents(*files.contents);
-  ReplayInput index(*files.index);
-  if (run.options.encoding.empty()) {
-    const bool utf8 = is_valid_utf8(contents.bytes()) && is_valid_utf8(index.bytes());
-    run.text.set_encoding(utf8 ? "UTF-8" : FALLBACK_ENCODING);
-  }
   run.options.settings.files = list_project_files(".", run.warnings);
+  if (!run.options.encoding.empty())
+    return convert_once(run, *files.contents, *files.index, nullptr);
 
-  QhpOutput qhp(*output, run.options.settings, run.text);
-  ConversionFiles streams{&contents, &index, output.get()};
-  if (convert_sitemap(streams, qhp, run.report) != Outcome::success) return Outcome::failure;
-  if (!output->commit()) return fail_run(run, qhp.write_failure());
-  run.warnings += qhp.warnings();
-  return Outcome::success;
+  // Without --encoding the inputs are UTF-8 if both are so all through, else windows-1252. The
+  // first conversion takes them for UTF-8 and checks them as it reads; only when they are not
+  // is the conversion made again. A stream that cannot be read twice (a FIFO) is kept in memory.
+  std::unique_ptr<ReplayInput> replayed[2];
+  InputStream* inputs[] = {files.contents.get(), files.index.get()};
+  for (int i = 0; i < 2; ++i) {
+    if (!inputs[i]->rewind()) {
+      replayed[i] = std::make_unique<ReplayInput>(*inputs[i]);
+      inputs[i] = replayed[i].get();
+    }
+  }
+  run.text.set_encoding("UTF-8");
+  bool utf8 = true;
+  const Outcome first = convert_once(run, *inputs[0], *inputs[1], &utf8);
+  if (first != Outcome::success || utf8) return first;
+  if (!inputs[0]->rewind()) return fail_run(run, "Failed to read " + run.options.contents + ".");
+  if (!inputs[1]->rewind()) return fail_run(run, "Failed to read " + run.options.index + ".");
+  run.text.set_encoding(FALLBACK_ENCODING);
+  return convert_once(run, *inputs[0], *inputs[1], nullptr);
 }
 
 }  // namespace
