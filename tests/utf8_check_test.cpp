@@ -1,0 +1,39 @@
+// The UTF-8 check of sitemap-to-qhp sees its inputs in pieces of any size: a character cut
+// between two pieces must be judged as if it came whole.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "output/xml_text.h"
+
+namespace sitemap {
+namespace {
+
+TEST(Utf8Check, PiecesGiveTheVerdictOfTheWhole) {
+  const std::string texts[] = {"plain ASCII",
+                               "caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x94\xA6",  // 2, 3 and 4 bytes
+                               "cut \xE2\x82",
+                               "lone \x80 continuation",
+                               "overlong \xC0\xAF",
+                               "surrogate \xED\xA0\x80",
+                               "past U+10FFFF \xF4\x90\x80\x80",
+                               "windows-1252 caf\xE9"};
+  for (const std::string& text : texts) {
+    const bool whole = is_valid_utf8(text);
+    for (std::size_t a = 0; a <= text.size(); ++a) {
+      for (std::size_t b = a; b <= text.size(); ++b) {
+        Utf8Check check;
+        check.feed(text.substr(0, a));
+        check.feed(text.substr(a, b - a));
+        check.feed(text.substr(b));
+        EXPECT_EQ(check.valid(), whole) << text << " cut at " << a << " and " << b;
+      }
+    }
+  }
+  EXPECT_TRUE(is_valid_utf8(texts[1]));
+  EXPECT_FALSE(is_valid_utf8(texts[2]) || is_valid_utf8(texts[3]) || is_valid_utf8(texts[4]) ||
+               is_valid_utf8(texts[5]) || is_valid_utf8(texts[6]) || is_valid_utf8(texts[7]));
+}
+
+}  // namespace
+}  // namespace sitemap
