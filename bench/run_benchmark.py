@@ -3,8 +3,12 @@
 pages, input size, wall time (median), `wc -l` over the same inputs (median, interleaved with
 the conversion runs so both see the same machine), their ratio, and peak memory (measured with /usr/bin/time).
 
-usage: run_benchmark.py BINARY [--sizes 25000,50000,100000] [--runs 11] [--data DIR]
+usage: run_benchmark.py BINARY [--qhp QHP_BINARY] [--sizes 25000,50000,100000] [--runs 11]
+                        [--data DIR]
                         [--reference-commit REV [--reference-pages 2000] [--reference-runs 3]]
+
+With --qhp, sitemap-to-qhp is timed in the same interleaved runs, for its time against
+sitemap-to-dcf's on the same project.
 
 With --reference-commit the given commit is built in a scratch work tree and timed on the
 --reference-pages project too, for the speed-up over that build.
@@ -33,7 +37,8 @@ def project(data, pages):
 def timed(cmd, cwd):
     """Wall seconds of one run."""
     start = time.perf_counter()
-    if subprocess.run(cmd, cwd=cwd, stdout=subprocess.DEVNULL).returncode != 0:
+    if subprocess.run(cmd, cwd=cwd, stdout=subprocess.DEVNULL,
+                      stderr=subprocess.DEVNULL).returncode != 0:
         sys.exit('%s failed in %s' % (cmd[0], cwd))
     return time.perf_counter() - start
 
@@ -47,12 +52,15 @@ def peak_memory(binary, folder):
         return int(out.read().split()[-1])
 
 
-def measure(binary, folder, runs):
-    conv, wc = [], []
+def measure(binary, qhp, folder, runs):
+    conv, wc, qhp_times = [], [], []
     for _ in range(runs):
         wc.append(timed(['wc', '-l', 'Contents.hhc', 'Index.hhk'], folder))
         conv.append(timed([binary], folder))
-    return statistics.median(conv), statistics.median(wc), peak_memory(binary, folder)
+        if qhp:
+            qhp_times.append(timed([qhp], folder))
+    qhp_median = statistics.median(qhp_times) if qhp else None
+    return statistics.median(conv), statistics.median(wc), peak_memory(binary, folder), qhp_median
 
 
 def build_reference(rev):
@@ -70,6 +78,7 @@ def build_reference(rev):
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument('binary')
+    ap.add_argument('--qhp')
     ap.add_argument('--sizes', default='25000,50000,100000')
     ap.add_argument('--runs', type=int, default=11)
     ap.add_argument('--data', default=os.path.join(tempfile.gettempdir(), 'sitemap-bench'))
@@ -78,10 +87,11 @@ def main():
     ap.add_argument('--reference-runs', type=int, default=3)
     a = ap.parse_args()
     binary = os.path.abspath(a.binary)
+    qhp = os.path.abspath(a.qhp) if a.qhp else None
 
     print('| pages | input MB | lines | wall (median) | wc -l (median) | ratio to wc -l '
-          '| peak memory MB | peak / input |')
-    print('|---:|---:|---:|---:|---:|---:|---:|---:|')
+          '| peak memory MB | peak / input |' + (' qhp wall (median) | qhp / dcf |' if qhp else ''))
+    print('|---:|---:|---:|---:|---:|---:|---:|---:|' + ('---:|---:|' if qhp else ''))
     sizes = [int(s) for s in a.sizes.split(',')]
     if a.reference_commit and a.reference_pages not in sizes:
         sizes.insert(0, a.reference_pages)
@@ -91,10 +101,11 @@ def main():
         files = [os.path.join(folder, f) for f in ('Contents.hhc', 'Index.hhk')]
         size = sum(os.path.getsize(f) for f in files)
         lines = sum(open(f, 'rb').read().count(b'\n') for f in files)
-        wall, wc, peak = measure(binary, folder, a.runs)
+        wall, wc, peak, qhp_wall = measure(binary, qhp, folder, a.runs)
         results[pages] = wall
         print('| %d | %.1f | %d | %.3f s | %.4f s | %.1f | %.1f | %.2f |' %
-              (pages, size / 1e6, lines, wall, wc, wall / wc, peak / 1024, peak * 1024 / size))
+              (pages, size / 1e6, lines, wall, wc, wall / wc, peak / 1024, peak * 1024 / size)
+              + (' %.3f s | %.2f |' % (qhp_wall, qhp_wall / wall) if qhp else ''))
     previous = None
     for pages in sizes:
         if previous:
