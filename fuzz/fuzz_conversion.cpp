@@ -2,15 +2,17 @@
 // the contents file, the rest the index. Checks what every run must keep to: success leaves a
 // complete DCF and prints nothing; failure prints exactly one error line, after at most two
 // detail lines on standard output. The same inputs into the Qt Help Project must end the same
-// way with the same lines, and a success must leave well-formed XML in valid UTF-8.
+// way with the same lines, and a success must leave well-formed XML in valid UTF-8; and so must
+// the same inputs read as HTML (sitemap-to-qhp --html), whose failures print one error line.
+#include <libxml/parser.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <string_view>
 
-#include <libxml/parser.h>
-
 #include "convert/converter.h"
+#include "convert/html_sitemap.h"
 #include "output/dcf_writer.h"
 #include "output/qhp_writer.h"
 
@@ -25,6 +27,14 @@ bool is_one_line(std::string_view text, std::string_view start) {
          text.back() == '\n' && text.find('\n') == text.size() - 1;
 }
 
+void require_xml(const std::string& bytes) {
+  require(sitemap::is_valid_utf8(bytes));
+  xmlDocPtr doc = xmlReadMemory(bytes.data(), static_cast<int>(bytes.size()), "fuzz.qhp", nullptr,
+                                XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
+  require(doc != nullptr);
+  xmlFreeDoc(doc);
+}
+
 void check_qhp(std::string_view contents_bytes, std::string_view index_bytes,
                sitemap::Outcome dcf_outcome, const sitemap::Report& dcf_report) {
   sitemap::MemoryInput contents(contents_bytes);
@@ -35,17 +45,31 @@ void check_qhp(std::string_view contents_bytes, std::string_view index_bytes,
   sitemap::XmlText text;
   const bool utf8 = sitemap::is_valid_utf8(contents_bytes) && sitemap::is_valid_utf8(index_bytes);
   require(text.set_encoding(utf8 ? "UTF-8" : "WINDOWS-1252"));
-  static const sitemap::QhpSettings settings{"fuzz", "Fuzz & <Title>", "doc", "fuzz.qhp",
-                                             {"a.html", "b c.html"}};
+  static const sitemap::QhpSettings settings{
+      "fuzz", "Fuzz & <Title>", "doc", "fuzz.qhp", {"a.html", "b c.html"}};
   sitemap::QhpOutput output(qhp, settings, text);
   const sitemap::Outcome outcome = sitemap::convert_sitemap(files, output, report);
   require(outcome == dcf_outcome && report.out == dcf_report.out && report.err == dcf_report.err);
-  if (outcome != sitemap::Outcome::success) return;
-  require(sitemap::is_valid_utf8(qhp.bytes));
-  xmlDocPtr doc = xmlReadMemory(qhp.bytes.data(), static_cast<int>(qhp.bytes.size()), "fuzz.qhp",
-                                nullptr, XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
-  require(doc != nullptr);
-  xmlFreeDoc(doc);
+  if (outcome == sitemap::Outcome::success) require_xml(qhp.bytes);
+}
+
+void check_html(std::string_view contents_bytes, std::string_view index_bytes) {
+  sitemap::MemoryOutput qhp;
+  sitemap::XmlText text;
+  require(text.set_encoding("UTF-8"));
+  text.set_references(false);
+  const bool utf8 = sitemap::is_valid_utf8(contents_bytes) && sitemap::is_valid_utf8(index_bytes);
+  const sitemap::HtmlSitemap sitemap{contents_bytes, index_bytes, !index_bytes.empty(),
+                                     "Contents.hhc", "Index.hhk", utf8 ? "UTF-8" : "WINDOWS-1252"};
+  static const sitemap::QhpSettings settings{"fuzz", "Fuzz", "doc", "fuzz.qhp", {"a.html"}};
+  sitemap::QhpOutput output(qhp, settings, text);
+  sitemap::Report report;
+  if (sitemap::convert_html_sitemap(sitemap, output, report) == sitemap::Outcome::success) {
+    require(report.out.empty() && report.err.empty());
+    require_xml(qhp.bytes);
+  } else {
+    require(report.out.empty() && is_one_line(report.err, "Error: "));
+  }
 }
 
 }  // namespace
@@ -84,5 +108,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     require(details <= 2);
   }
   check_qhp(contents_bytes, index_bytes, outcome, report);
+  check_html(contents_bytes, index_bytes);
   return 0;
 }

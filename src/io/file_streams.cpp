@@ -29,6 +29,7 @@ int open_input(const char* name) {
   struct stat st;
   if (::fstat(fd, &st) != 0 || !(S_ISREG(st.st_mode) || S_ISFIFO(st.st_mode))) {
     ::close(fd);
+    errno = EISDIR;
     return -1;
   }
   return fd;
@@ -71,6 +72,11 @@ mode_t new_file_mode() {
 }
 
 }  // namespace
+
+std::unique_ptr<FileInput> open_input_file(const std::string& name) {
+  const int fd = open_input(name.c_str());
+  return fd < 0 ? nullptr : std::make_unique<FileInput>(fd);
+}
 
 FileInput::~FileInput() { close(); }
 

@@ -79,6 +79,10 @@ struct OpenedFiles {
   ConversionFiles streams() const { return {contents.get(), index.get(), output.get()}; }
 };
 
+// Opens one input by name: null when it cannot be opened (errno tells why) or is neither a
+// regular file nor a FIFO.
+std::unique_ptr<FileInput> open_input_file(const std::string& name);
+
 // Opens the contents and then the index file, by name; "Failed to open NAME." for the first that
 // cannot be opened (the contents then closed again).
 Outcome open_input_files(OpenedFiles& files, Report& report, const std::string& contents,

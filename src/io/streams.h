@@ -104,6 +104,7 @@ class ReplayInput final : public InputStream {
     return true;
   }
   std::string_view bytes() const { return {bytes_.get(), size_}; }
+  bool failed() const { return failed_; }
 
  private:
   std::unique_ptr<char[]> bytes_;

@@ -249,10 +249,12 @@ void XmlText::decode_references() {
 
 std::string_view XmlText::decode(std::string_view value) {
   // Most values are ASCII without a reference, and decode to themselves.
-  if (ascii_prefix(value) == value.size() && value.find('&') == std::string_view::npos) {
+  if (ascii_prefix(value) == value.size() &&
+      (!references_ || value.find('&') == std::string_view::npos)) {
     return value;
   }
   to_utf8(value);
+  if (!references_) return utf8_;
   decode_references();
   return decoded_;
 }

@@ -35,6 +35,9 @@ class XmlText {
 
   // The character set of the values, by any name iconv(3) knows; false when it knows none such.
   bool set_encoding(const std::string& name);
+  // Whether values hold character references to decode (HTML text, the default), or are plain
+  // text already (what an HTML parser hands out).
+  void set_references(bool decoded) { references_ = decoded; }
 
   // `value` as plain UTF-8 text: character set and character references decoded; a byte that
   // does not decode becomes U+FFFD. Valid until the next call (or as long as `value`).
@@ -47,6 +50,7 @@ class XmlText {
   void decode_references();
 
   iconv_t converter_ = reinterpret_cast<iconv_t>(-1);  // none for UTF-8
+  bool references_ = true;
   std::string utf8_;
   std::string decoded_;
 };

@@ -27,6 +27,9 @@ constexpr const char* USAGE =
     "  --output NAME.qhp      the file to write in the current folder (default qt-assistant.qhp)\n"
     "  --encoding NAME        the inputs' character set (default UTF-8 when both files are\n"
     "                         valid UTF-8, else windows-1252)\n"
+    "  --html                 read the sitemaps as HTML, in any of the forms that HTML Help\n"
+    "                         Workshop, Doxygen and other generators write, instead of by\n"
+    "                         the strict line grammar of sitemap-to-dcf\n"
     "  --contents FILE        the table of contents (default Contents.hhc)\n"
     "  --index FILE           the keyword index (default Index.hhk)\n"
     "  --help                 show this help and exit\n"
@@ -35,7 +38,16 @@ constexpr const char* USAGE =
     "Exit status: 0 on success, 1 when the conversion failed, 2 for a bad option.\n"
     "Then: qhelpgenerator qt-assistant.qhp -o NAME.qch\n";
 
-enum Option { namespace_option = 256, title, virtual_folder, output, encoding, contents, index };
+enum Option {
+  namespace_option = 256,
+  title,
+  virtual_folder,
+  output,
+  encoding,
+  contents,
+  index,
+  html
+};
 
 const option LONG_OPTIONS[] = {{"namespace", required_argument, nullptr, namespace_option},
                                {"title", required_argument, nullptr, title},
@@ -44,6 +56,7 @@ const option LONG_OPTIONS[] = {{"namespace", required_argument, nullptr, namespa
                                {"encoding", required_argument, nullptr, encoding},
                                {"contents", required_argument, nullptr, contents},
                                {"index", required_argument, nullptr, index},
+                               {"html", no_argument, nullptr, html},
                                {"help", no_argument, nullptr, 'h'},
                                {"version", no_argument, nullptr, 'V'},
                                {nullptr, 0, nullptr, 0}};
@@ -122,6 +135,9 @@ Parsed parse_options(int argc, char** argv, QhpOptions& options, std::string& me
         break;
       case index:
         options.index = optarg;
+        break;
+      case html:
+        options.html = true;
         break;
       case 'h':
         message = USAGE;

@@ -12,6 +12,7 @@ struct QhpOptions {
   std::string encoding;  // the inputs' character set; empty: UTF-8 if both are, else windows-1252
   std::string contents = "Contents.hhc";
   std::string index = "Index.hhk";
+  bool html = false;  // read the sitemaps as HTML instead of by the strict line grammar
 };
 
 enum class Parsed { run, done, usage_error };

@@ -1,9 +1,11 @@
 #include "qhp/run.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <new>
 
 #include "convert/converter.h"
+#include "convert/html_sitemap.h"
 #include "io/file_streams.h"
 #include "qhp/project_files.h"
 
@@ -76,7 +78,54 @@ Outcome convert_once(QhpRun& run, InputStream& contents, InputStream& index, boo
   return Outcome::success;
 }
 
+// Reads a whole input; false after "Failed to read NAME.".
+bool read_whole(QhpRun& run, InputStream& stream, const std::string& name,
+                std::unique_ptr<ReplayInput>& bytes) {
+  bytes = std::make_unique<ReplayInput>(stream);
+  if (!bytes->failed()) return true;
+  fail_run(run, "Failed to read " + name + ".");
+  return false;
+}
+
+// --html: both files read whole and parsed as HTML. A project without an index file gets no
+// keywords, with a warning.
+Outcome convert_html(QhpRun& run) {
+  const QhpOptions& options = run.options;
+  std::unique_ptr<FileInput> contents_file = open_input_file(options.contents);
+  if (!contents_file) return fail_run(run, "Failed to open " + options.contents + ".");
+  std::unique_ptr<FileInput> index_file = open_input_file(options.index);
+  if (!index_file && errno != ENOENT) return fail_run(run, "Failed to open " + options.index + ".");
+  if (!index_file) {
+    run.warnings += "Warning: no index file " + options.index + ": the help gets no keywords.\n";
+  }
+  std::unique_ptr<ReplayInput> contents, index;
+  if (!read_whole(run, *contents_file, options.contents, contents)) return Outcome::failure;
+  if (index_file && !read_whole(run, *index_file, options.index, index)) return Outcome::failure;
+
+  HtmlSitemap sitemap{contents->bytes(), index ? index->bytes() : std::string_view(),
+                      index != nullptr,  options.contents,
+                      options.index,     options.encoding};
+  if (sitemap.encoding.empty()) {
+    const bool utf8 = is_valid_utf8(sitemap.contents) && is_valid_utf8(sitemap.index);
+    sitemap.encoding = utf8 ? "UTF-8" : FALLBACK_ENCODING;
+  }
+  // The parser hands out the values in UTF-8, their references decoded.
+  run.text.set_encoding("UTF-8");
+  run.text.set_references(false);
+  run.options.settings.files = list_project_files(".", run.warnings);
+
+  const std::string& name = options.settings.output_name;
+  std::unique_ptr<ReplacingFileOutput> output = ReplacingFileOutput::create(name);
+  if (!output) return fail_run(run, "Failed to open " + name + ".");
+  QhpOutput qhp(*output, options.settings, run.text);
+  if (convert_html_sitemap(sitemap, qhp, run.report) != Outcome::success) return Outcome::failure;
+  if (!output->commit()) return fail_run(run, qhp.write_failure());
+  run.warnings += qhp.warnings();
+  return Outcome::success;
+}
+
 Outcome convert(QhpRun& run) {
+  if (run.options.html) return convert_html(run);
   OpenedFiles files;
   if (open_input_files(files, run.report, run.options.contents, run.options.index) !=
       Outcome::success) {

@@ -1,0 +1,177 @@
+#include "convert/html_sitemap.h"
+
+#include <libxml/HTMLparser.h>
+#include <libxml/parserInternals.h>
+
+#include <climits>
+#include <cstring>
+#include <vector>
+
+namespace sitemap {
+
+namespace {
+
+constexpr std::string_view DEFAULT_PAGE = "index.html";
+
+bool equal_ignoring_case(const xmlChar* text, std::string_view expected) {
+  if (text == nullptr) return false;
+  const char* s = reinterpret_cast<const char*>(text);
+  if (std::strlen(s) != expected.size()) return false;
+  for (std::size_t i = 0; i < expected.size(); ++i) {
+    const char c = s[i] >= 'A' && s[i] <= 'Z' ? static_cast<char>(s[i] + 32) : s[i];
+    if (c != expected[i]) return false;
+  }
+  return true;
+}
+
+// The value of attribute `name` (in any letter case), or null; a bare attribute has "".
+const xmlChar* attribute(const xmlChar** attributes, std::string_view name, bool& present) {
+  present = false;
+  for (; attributes != nullptr && attributes[0] != nullptr; attributes += 2) {
+    if (equal_ignoring_case(attributes[0], name)) {
+      present = true;
+      return attributes[1] != nullptr ? attributes[1] : reinterpret_cast<const xmlChar*>("");
+    }
+  }
+  return nullptr;
+}
+
+// What the parser's callbacks see of one file.
+struct SitemapReader {
+  SitemapReader(bool is_contents, OutputFormat& out) : contents(is_contents), output(out) {}
+
+  bool contents;  // the table of contents, else the index
+  OutputFormat& output;
+  bool written = true;
+  bool found_object = false;
+  int list_depth = 0;
+  bool in_object = false;
+  // The entry being read: its first Name param, its Local params (only the first one counts in
+  // the contents).
+  bool has_name = false;
+  std::string name;
+  std::vector<std::string> locals;
+  // The names of the index entries above, by list depth; the one at depth d at d - 1.
+  std::vector<std::string> names;
+  std::string path;
+
+  void start(const xmlChar* tag, const xmlChar** attributes) {
+    bool present;
+    if (equal_ignoring_case(tag, "ul") && !in_object) {
+      ++list_depth;
+      if (contents) written = output.list_start() && written;
+    } else if (equal_ignoring_case(tag, "object") && !in_object) {
+      const xmlChar* type = attribute(attributes, "type", present);
+      if (!equal_ignoring_case(type, "text/sitemap")) return;
+      in_object = found_object = true;
+      has_name = false;
+      name.clear();
+      locals.clear();
+    } else if (equal_ignoring_case(tag, "param") && in_object) {
+      const xmlChar* param = attribute(attributes, "name", present);
+      const xmlChar* value = attribute(attributes, "value", present);
+      const std::string_view text = value != nullptr ? reinterpret_cast<const char*>(value) : "";
+      if (equal_ignoring_case(param, "name") && !has_name) {
+        has_name = true;
+        name.assign(text);
+      } else if (equal_ignoring_case(param, "local")) {
+        locals.emplace_back(text);
+      }
+    }
+  }
+
+  void end(const xmlChar* tag) {
+    if (equal_ignoring_case(tag, "ul") && !in_object && list_depth > 0) {
+      --list_depth;
+      if (contents) written = output.list_end() && written;
+    } else if (equal_ignoring_case(tag, "object") && in_object) {
+      in_object = false;
+      if (contents) {
+        written = output.section(locals.empty() ? DEFAULT_PAGE : locals.front(), name) && written;
+      } else {
+        keywords();
+      }
+    }
+  }
+
+  void keywords() {
+    const std::size_t depth = list_depth < 1 ? 1 : static_cast<std::size_t>(list_depth);
+    names.resize(depth);
+    names[depth - 1] = name;
+    if (locals.empty()) return;  // a "See Also" entry, or one without a page
+    path.clear();
+    for (const std::string& n : names) {
+      if (n.empty()) continue;
+      if (!path.empty()) path += ", ";
+      path += n;
+    }
+    for (const std::string& local : locals) written = output.keyword(local, path) && written;
+  }
+};
+
+void start_element(void* context, const xmlChar* tag, const xmlChar** attributes) {
+  static_cast<SitemapReader*>(context)->start(tag, attributes);
+}
+
+void end_element(void* context, const xmlChar* tag) {
+  static_cast<SitemapReader*>(context)->end(tag);
+}
+
+// The parser's complaints about tag soup are not the user's concern: tag soup is the input.
+void ignore_error(void*, xmlErrorPtr) {}
+
+// Parses one file; false when the parser could not be set up (out of memory).
+bool parse(std::string_view bytes, const std::string& encoding, SitemapReader& reader) {
+  htmlSAXHandler sax;
+  std::memset(&sax, 0, sizeof sax);
+  sax.startElement = start_element;
+  sax.endElement = end_element;
+  sax.serror = ignore_error;
+  sax.initialized = XML_SAX2_MAGIC;
+  htmlParserCtxtPtr parser =
+      htmlCreatePushParserCtxt(&sax, &reader, nullptr, 0, nullptr, XML_CHAR_ENCODING_NONE);
+  if (parser == nullptr) return false;
+  htmlCtxtUseOptions(parser, HTML_PARSE_RECOVER | HTML_PARSE_NOERROR | HTML_PARSE_NOWARNING |
+                                 HTML_PARSE_NONET | HTML_PARSE_NOIMPLIED | HTML_PARSE_COMPACT);
+  xmlCharEncodingHandlerPtr handler = xmlFindCharEncodingHandler(encoding.c_str());
+  if (handler != nullptr) xmlSwitchToEncoding(parser, handler);
+  // The parser takes at most INT_MAX bytes at a time.
+  constexpr std::size_t CHUNK = 1 << 24;
+  do {
+    const std::size_t n = bytes.size() < CHUNK ? bytes.size() : CHUNK;
+    htmlParseChunk(parser, bytes.data(), static_cast<int>(n), n == bytes.size());
+    bytes.remove_prefix(n);
+  } while (!bytes.empty());
+  htmlFreeParserCtxt(parser);
+  return true;
+}
+
+Outcome failed(Report& report, std::string_view message) {
+  fail(report, message);
+  return Outcome::failure;
+}
+
+}  // namespace
+
+Outcome convert_html_sitemap(const HtmlSitemap& sitemap, OutputFormat& output, Report& report) {
+  if (!output.begin()) return failed(report, output.write_failure());
+  SitemapReader contents{true, output};
+  if (!parse(sitemap.contents, sitemap.encoding, contents)) return failed(report, OUT_OF_MEMORY);
+  if (!contents.found_object) {
+    return failed(report, "No sitemap object (<OBJECT type=\"text/sitemap\">) in " +
+                              sitemap.contents_name + ".");
+  }
+  if (sitemap.has_index) {
+    SitemapReader index{false, output};
+    if (!parse(sitemap.index, sitemap.encoding, index)) return failed(report, OUT_OF_MEMORY);
+    if (!index.found_object) {
+      return failed(report, "No sitemap object (<OBJECT type=\"text/sitemap\">) in " +
+                                sitemap.index_name + ".");
+    }
+    if (!index.written) return failed(report, output.write_failure());
+  }
+  if (!contents.written || !output.end()) return failed(report, output.write_failure());
+  return Outcome::success;
+}
+
+}  // namespace sitemap

@@ -1,0 +1,30 @@
+// Sitemaps read as HTML, in the forms that real generators write (Doxygen, HTML Help Workshop):
+// tags and attributes in any letter case, any layout, values quoted or not, entries on one line
+// or many. libxml2's HTML parser reads the tag soup; this turns its elements into the events of
+// an output format.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "io/sitemap_input.h"
+#include "output/output_format.h"
+
+namespace sitemap {
+
+struct HtmlSitemap {
+  std::string_view contents;
+  std::string_view index;  // ignored without has_index
+  bool has_index = true;
+  std::string contents_name;
+  std::string index_name;
+  std::string encoding;  // the character set of both, by a name iconv knows
+};
+
+// Writes the contents as the tree of sections, then the index as keywords: every index entry with
+// a Local param, one keyword per Local, named after the entry's first Name param behind those of
+// the entries it is nested under. A file without a single sitemap object fails the run, and so
+// does a failed write; the parser's own complaints are not reported.
+Outcome convert_html_sitemap(const HtmlSitemap& sitemap, OutputFormat& output, Report& report);
+
+}  // namespace sitemap
