@@ -8,7 +8,8 @@ usage: run_benchmark.py BINARY [--qhp QHP_BINARY] [--sizes 25000,50000,100000] [
                         [--reference-commit REV [--reference-pages 2000] [--reference-runs 3]]
 
 With --qhp, sitemap-to-qhp is timed in the same interleaved runs, for its time against
-sitemap-to-dcf's on the same project.
+sitemap-to-dcf's on the same project, and `sitemap-to-qhp --html` on the same project rewritten
+in the form Doxygen writes (bench/doxygen_form.py), for its time against the strict mode's.
 
 With --reference-commit the given commit is built in a scratch work tree and timed on the
 --reference-pages project too, for the speed-up over that build.
@@ -52,15 +53,26 @@ def peak_memory(binary, folder):
         return int(out.read().split()[-1])
 
 
+def doxygen_form(folder):
+    out = folder + '-doxygen'
+    if not os.path.exists(os.path.join(out, 'index.hhk')):
+        subprocess.run([sys.executable, os.path.join(HERE, 'doxygen_form.py'), folder, out],
+                       check=True)
+    return out
+
+
 def measure(binary, qhp, folder, runs):
-    conv, wc, qhp_times = [], [], []
+    conv, wc, qhp_times, html_times = [], [], [], []
+    html_folder = doxygen_form(folder) if qhp else None
+    html = [qhp, '--html', '--contents', 'index.hhc', '--index', 'index.hhk']
     for _ in range(runs):
         wc.append(timed(['wc', '-l', 'Contents.hhc', 'Index.hhk'], folder))
         conv.append(timed([binary], folder))
         if qhp:
             qhp_times.append(timed([qhp], folder))
-    qhp_median = statistics.median(qhp_times) if qhp else None
-    return statistics.median(conv), statistics.median(wc), peak_memory(binary, folder), qhp_median
+            html_times.append(timed(html, html_folder))
+    medians = [statistics.median(t) if t else None for t in (conv, wc, qhp_times, html_times)]
+    return medians[0], medians[1], peak_memory(binary, folder), medians[2], medians[3]
 
 
 def build_reference(rev):
@@ -90,8 +102,10 @@ def main():
     qhp = os.path.abspath(a.qhp) if a.qhp else None
 
     print('| pages | input MB | lines | wall (median) | wc -l (median) | ratio to wc -l '
-          '| peak memory MB | peak / input |' + (' qhp wall (median) | qhp / dcf |' if qhp else ''))
-    print('|---:|---:|---:|---:|---:|---:|---:|---:|' + ('---:|---:|' if qhp else ''))
+          '| peak memory MB | peak / input |' +
+          (' qhp (median) | qhp / dcf | qhp --html, Doxygen form (median) | --html / qhp |'
+           if qhp else ''))
+    print('|---:|---:|---:|---:|---:|---:|---:|---:|' + ('---:|---:|---:|---:|' if qhp else ''))
     sizes = [int(s) for s in a.sizes.split(',')]
     if a.reference_commit and a.reference_pages not in sizes:
         sizes.insert(0, a.reference_pages)
@@ -101,11 +115,12 @@ def main():
         files = [os.path.join(folder, f) for f in ('Contents.hhc', 'Index.hhk')]
         size = sum(os.path.getsize(f) for f in files)
         lines = sum(open(f, 'rb').read().count(b'\n') for f in files)
-        wall, wc, peak, qhp_wall = measure(binary, qhp, folder, a.runs)
+        wall, wc, peak, qhp_wall, html_wall = measure(binary, qhp, folder, a.runs)
         results[pages] = wall
         print('| %d | %.1f | %d | %.3f s | %.4f s | %.1f | %.1f | %.2f |' %
               (pages, size / 1e6, lines, wall, wc, wall / wc, peak / 1024, peak * 1024 / size)
-              + (' %.3f s | %.2f |' % (qhp_wall, qhp_wall / wall) if qhp else ''))
+              + (' %.3f s | %.2f | %.3f s | %.2f |' %
+                 (qhp_wall, qhp_wall / wall, html_wall, html_wall / qhp_wall) if qhp else ''))
     previous = None
     for pages in sizes:
         if previous:

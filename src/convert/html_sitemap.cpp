@@ -135,8 +135,8 @@ bool parse(std::string_view bytes, const std::string& encoding, SitemapReader& r
                                  HTML_PARSE_NONET | HTML_PARSE_NOIMPLIED | HTML_PARSE_COMPACT);
   xmlCharEncodingHandlerPtr handler = xmlFindCharEncodingHandler(encoding.c_str());
   if (handler != nullptr) xmlSwitchToEncoding(parser, handler);
-  // The parser takes at most INT_MAX bytes at a time.
-  constexpr std::size_t CHUNK = 1 << 24;
+  // In pieces: the parser takes at most INT_MAX bytes at a time.
+  constexpr std::size_t CHUNK = 1 << 20;
   do {
     const std::size_t n = bytes.size() < CHUNK ? bytes.size() : CHUNK;
     htmlParseChunk(parser, bytes.data(), static_cast<int>(n), n == bytes.size());
