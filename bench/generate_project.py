@@ -11,7 +11,12 @@ or cut short, junk and blank lines, other letter case, CR LF and CR CR LF ends, 
 text after list literals, empty and duplicate pages, an early end), for comparing two builds on
 inputs that break the rules.
 
-usage: generate_project.py PAGES OUTDIR [--seed S] [--keywords K] [--mutate K]
+With --shape the project takes another shape than the mixed default: `prefixes` (pages under
+long shared paths, reference/api/classes/...), `anchors` (20 keywords a page, most of them
+anchors), `deep` (index entries nested up to 6 levels), `sparse` (only one page in ten has
+keywords).
+
+usage: generate_project.py PAGES OUTDIR [--seed S] [--keywords K] [--mutate K] [--shape SHAPE]
 """
 import argparse
 import os
@@ -43,7 +48,13 @@ def title(rng):
     return ' '.join(rng.choice(WORDS) for _ in range(rng.randint(1, 4))).capitalize()
 
 
-def make_contents(rng, pages):
+def page_name(shape, n):
+    if shape == 'prefixes':
+        return 'reference/api/classes/module%d/class%d.html' % (n // 100, n)
+    return 'p%d.html' % n
+
+
+def make_contents(rng, pages, shape='mixed'):
     out = list(HEAD)
     refs = []
     n = 0
@@ -51,7 +62,7 @@ def make_contents(rng, pages):
     def topic(depth):
         nonlocal n
         n += 1
-        ref = 'p%d.html' % n
+        ref = page_name(shape, n)
         if rng.random() < 0.05:
             out.extend([OBJ, name(title(rng)), END])  # an entry without a page
         else:
@@ -71,10 +82,13 @@ def make_contents(rng, pages):
     return out, refs
 
 
-def make_index(rng, refs, per_page):
+def make_index(rng, refs, per_page, shape='mixed'):
     out = list(IHEAD)
     targets = []
+    max_depth = 6 if shape == 'deep' else 3
     for ref in refs:
+        if shape == 'sparse' and rng.random() < 0.9:
+            continue
         for k in range(max(1, int(rng.gauss(per_page, 1)))):
             targets.append(ref if k == 0 else '%s#%s%d' % (ref, rng.choice(WORDS), k))
     rng.shuffle(targets)
@@ -94,8 +108,8 @@ def make_index(rng, refs, per_page):
             for i, t in enumerate(items):
                 if i < len(items) - 1:
                     entry('%s %d' % (rng.choice(WORDS), i), [t])
-                elif depth < 3 and len(items) > 2 and rng.random() < 0.3:
-                    cut = rng.randint(1, 3)
+                elif depth < max_depth and len(items) > 2 and rng.random() < 0.3:
+                    cut = rng.randint(1, 3) if shape != 'deep' else rng.randint(2, len(items) - 1)
                     entry('%s last' % rng.choice(WORDS), [t], sub_list(items[:cut], depth + 1))
                 else:
                     entry('%s last' % rng.choice(WORDS), [t] * rng.randint(1, 2))
@@ -111,7 +125,7 @@ def make_index(rng, refs, per_page):
             entry(title(rng).lower(), targets[i:i + 2])
             i += 2
         else:
-            k = rng.randint(2, 8)
+            k = rng.randint(2, 8) if shape != 'deep' else rng.randint(6, 20)
             entry(title(rng).lower(), [targets[i]], sub_list(targets[i + 1:i + 1 + k], 2))
             i += 1 + k
     out.extend(['</UL>', '</BODY>', '</HTML>'])
@@ -170,12 +184,16 @@ def main():
     ap.add_argument('--seed', type=int, default=1)
     ap.add_argument('--keywords', type=float, default=3.0)
     ap.add_argument('--mutate', type=int, default=0)
+    ap.add_argument('--shape', default='mixed',
+                    choices=['mixed', 'prefixes', 'anchors', 'deep', 'sparse'])
     a = ap.parse_args()
     rng = random.Random(a.seed)
-    contents, refs = make_contents(rng, a.pages)
+    if a.shape == 'anchors':
+        a.keywords = 20.0
+    contents, refs = make_contents(rng, a.pages, a.shape)
     if a.mutate:  # duplicate and prefix-sharing pages
         refs += [refs[0]] if refs else []
-    index = make_index(rng, refs, a.keywords)
+    index = make_index(rng, refs, a.keywords, a.shape)
     if a.mutate:
         ends = [i for i, line in enumerate(contents) if line == END]
         for ref in rng.sample(['p1.html', 'p1.html#x', 'p1', '', 'p2.html', 'index.html'], 3):
