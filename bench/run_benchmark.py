@@ -1,15 +1,20 @@
 #!/usr/bin/env python3
-"""Times sitemap-to-dcf on generated projects of several sizes and prints a Markdown table:
-pages, input size, wall time (median), `wc -l` over the same inputs (median, interleaved with
-the conversion runs so both see the same machine), their ratio, and peak memory (measured with /usr/bin/time).
+"""Times sitemap-to-dcf on generated projects of several sizes and shapes and prints a Markdown
+table: pages, input size, wall time (median), the floor program's time on the same project (map
+both inputs, find every line feed, write a file of the DCF's size; bench/floor.cpp) and the ratio
+to it, `wc -l` over the same inputs and the ratio to it (all interleaved, so that every program
+sees the same machine), and peak memory (measured with /usr/bin/time).
 
-usage: run_benchmark.py BINARY [--qhp QHP_BINARY] [--sizes 25000,50000,100000] [--runs 11]
-                        [--data DIR]
+usage: run_benchmark.py BINARY [--qhp QHP_BINARY] [--floor FLOOR_BINARY]
+                        [--sizes 25000,50000,100000] [--shapes prefixes,anchors,deep,sparse]
+                        [--runs 11] [--data DIR]
                         [--reference-commit REV [--reference-pages 2000] [--reference-runs 3]]
 
 With --qhp, sitemap-to-qhp is timed in the same interleaved runs, for its time against
 sitemap-to-dcf's on the same project, and `sitemap-to-qhp --html` on the same project rewritten
 in the form Doxygen writes (bench/doxygen_form.py), for its time against the strict mode's.
+--shapes adds projects of other shapes (generate_project.py --shape) at the largest size (the
+anchors shape, with 20 keywords a page, at a fifth of it).
 
 With --reference-commit the given commit is built in a scratch work tree and timed on the
 --reference-pages project too, for the speed-up over that build.
@@ -27,11 +32,11 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(HERE)
 
 
-def project(data, pages):
-    folder = os.path.join(data, 'pages-%d' % pages)
+def project(data, pages, shape='mixed'):
+    folder = os.path.join(data, 'pages-%d' % pages + ('' if shape == 'mixed' else '-' + shape))
     if not os.path.exists(os.path.join(folder, 'Index.hhk')):
         subprocess.run([sys.executable, os.path.join(HERE, 'generate_project.py'), str(pages),
-                        folder, '--seed', '1'], check=True)
+                        folder, '--seed', '1', '--shape', shape], check=True)
     return folder
 
 
@@ -61,18 +66,24 @@ def doxygen_form(folder):
     return out
 
 
-def measure(binary, qhp, folder, runs):
-    conv, wc, qhp_times, html_times = [], [], [], []
+def measure(a, binary, qhp, floor, folder):
+    times = {'dcf': [], 'wc': [], 'floor': [], 'qhp': [], 'html': []}
     html_folder = doxygen_form(folder) if qhp else None
     html = [qhp, '--html', '--contents', 'index.hhc', '--index', 'index.hhk']
-    for _ in range(runs):
-        wc.append(timed(['wc', '-l', 'Contents.hhc', 'Index.hhk'], folder))
-        conv.append(timed([binary], folder))
+    dcf_size = None
+    for _ in range(a.runs):
+        times['wc'].append(timed(['wc', '-l', 'Contents.hhc', 'Index.hhk'], folder))
+        times['dcf'].append(timed([binary], folder))
+        if floor:
+            dcf_size = dcf_size or os.path.getsize(os.path.join(folder, 'qt-assistant.dcf'))
+            times['floor'].append(timed([floor, 'Contents.hhc', 'Index.hhk', 'floor.out',
+                                         str(dcf_size)], folder))
         if qhp:
-            qhp_times.append(timed([qhp], folder))
-            html_times.append(timed(html, html_folder))
-    medians = [statistics.median(t) if t else None for t in (conv, wc, qhp_times, html_times)]
-    return medians[0], medians[1], peak_memory(binary, folder), medians[2], medians[3]
+            times['qhp'].append(timed([qhp], folder))
+            times['html'].append(timed(html, html_folder))
+    result = {k: statistics.median(v) if v else None for k, v in times.items()}
+    result['peak'] = peak_memory(binary, folder)
+    return result
 
 
 def build_reference(rev):
@@ -91,6 +102,8 @@ def main():
     ap = argparse.ArgumentParser()
     ap.add_argument('binary')
     ap.add_argument('--qhp')
+    ap.add_argument('--floor')
+    ap.add_argument('--shapes', default='')
     ap.add_argument('--sizes', default='25000,50000,100000')
     ap.add_argument('--runs', type=int, default=11)
     ap.add_argument('--data', default=os.path.join(tempfile.gettempdir(), 'sitemap-bench'))
@@ -100,27 +113,41 @@ def main():
     a = ap.parse_args()
     binary = os.path.abspath(a.binary)
     qhp = os.path.abspath(a.qhp) if a.qhp else None
+    floor = os.path.abspath(a.floor) if a.floor else None
 
-    print('| pages | input MB | lines | wall (median) | wc -l (median) | ratio to wc -l '
-          '| peak memory MB | peak / input |' +
-          (' qhp (median) | qhp / dcf | qhp --html, Doxygen form (median) | --html / qhp |'
-           if qhp else ''))
-    print('|---:|---:|---:|---:|---:|---:|---:|---:|' + ('---:|---:|---:|---:|' if qhp else ''))
+    header = ['pages', 'shape', 'input MB', 'lines', 'wall (median)']
+    if floor:
+        header += ['floor (median)', 'ratio to floor']
+    header += ['wc -l (median)', 'ratio to wc -l', 'peak memory MB', 'peak / input']
+    if qhp:
+        header += ['qhp (median)', 'qhp / dcf', 'qhp --html, Doxygen form (median)',
+                   '--html / qhp']
+    print('| ' + ' | '.join(header) + ' |')
+    print('|' + '---:|' * len(header))
     sizes = [int(s) for s in a.sizes.split(',')]
     if a.reference_commit and a.reference_pages not in sizes:
         sizes.insert(0, a.reference_pages)
+    runs = [(pages, 'mixed') for pages in sizes]
+    for shape in filter(None, a.shapes.split(',')):
+        runs.append((max(sizes) // 5 if shape == 'anchors' else max(sizes), shape))
     results = {}
-    for pages in sizes:
-        folder = project(a.data, pages)
+    for pages, shape in runs:
+        folder = project(a.data, pages, shape)
         files = [os.path.join(folder, f) for f in ('Contents.hhc', 'Index.hhk')]
         size = sum(os.path.getsize(f) for f in files)
         lines = sum(open(f, 'rb').read().count(b'\n') for f in files)
-        wall, wc, peak, qhp_wall, html_wall = measure(binary, qhp, folder, a.runs)
-        results[pages] = wall
-        print('| %d | %.1f | %d | %.3f s | %.4f s | %.1f | %.1f | %.2f |' %
-              (pages, size / 1e6, lines, wall, wc, wall / wc, peak / 1024, peak * 1024 / size)
-              + (' %.3f s | %.2f | %.3f s | %.2f |' %
-                 (qhp_wall, qhp_wall / wall, html_wall, html_wall / qhp_wall) if qhp else ''))
+        r = measure(a, binary, qhp, floor, folder)
+        if shape == 'mixed':
+            results[pages] = r['dcf']
+        row = ['%d' % pages, shape, '%.1f' % (size / 1e6), '%d' % lines, '%.3f s' % r['dcf']]
+        if floor:
+            row += ['%.4f s' % r['floor'], '%.1f' % (r['dcf'] / r['floor'])]
+        row += ['%.4f s' % r['wc'], '%.1f' % (r['dcf'] / r['wc']), '%.1f' % (r['peak'] / 1024),
+                '%.2f' % (r['peak'] * 1024 / size)]
+        if qhp:
+            row += ['%.3f s' % r['qhp'], '%.2f' % (r['qhp'] / r['dcf']), '%.3f s' % r['html'],
+                    '%.2f' % (r['html'] / r['qhp'])]
+        print('| ' + ' | '.join(row) + ' |')
     previous = None
     for pages in sizes:
         if previous:
