@@ -56,6 +56,9 @@ IndexText::~IndexText() {
 bool IndexText::grow(std::size_t capacity) {
   void* p = ::mmap(nullptr, capacity, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (p == MAP_FAILED) return false;
+  // Huge pages where the system allows them: the index is filled in 2 MiB steps instead of
+  // 4 KiB ones, which takes 10,000 page faults off a 42 MB index.
+  ::madvise(p, capacity, MADV_HUGEPAGE);
   if (owned_ != nullptr) {
     std::memcpy(p, owned_, size_);
     ::munmap(owned_, capacity_);
@@ -89,8 +92,8 @@ IndexText::Read IndexText::read_all(InputStream& stream) {
 }
 
 IndexTable::Key IndexTable::key_of(std::string_view text) {
-  static_assert(KEY_BYTES == 16, "a key is two 8-byte words");
-  return {big_endian_bytes(text, 0), big_endian_bytes(text, 8)};
+  static_assert(KEY_BYTES == 8, "a key is one 8-byte word");
+  return {big_endian_bytes(text, 0)};
 }
 
 IndexTable::Load IndexTable::load(InputStream& stream) {
@@ -114,12 +117,10 @@ IndexTable::Load IndexTable::load(InputStream& stream) {
     std::uint32_t size = 0;
   };
   Entry previous[2];
-  std::uint32_t last_list_start[5] = {0, 0, 0, 0, 0};
   // Room for the lines of a typical index without growing (untouched room costs nothing but
   // address space), and for every Local line there can be: each takes at least 28 bytes.
   offsets_.reserve(size / 16 + 2);
   kinds_.reserve(size / 16 + 1);
-  list_start_above_.reserve(size / 16 + 1);
   locals_.reserve(size / (LOCAL_LITERAL.size() + 1) + 1);
   sorted_keys_.reserve(size / (LOCAL_LITERAL.size() + 1) + 1);
   std::size_t pos = 0;
@@ -145,8 +146,7 @@ IndexTable::Load IndexTable::load(InputStream& stream) {
     const IndexLineKind kind = classify(line);
     const std::uint32_t number = i + 1;
     kinds_.push_back(kind);
-    if (kind == IndexLineKind::list_start) last_list_start[number % 5] = number;
-    list_start_above_.push_back(last_list_start[number % 5]);
+    if (kind == IndexLineKind::list_start) list_starts_[number % 5].push_back(number);
     if (kind == IndexLineKind::list_start) ++depth;
     if (kind == IndexLineKind::list_end) --depth;
 
@@ -225,8 +225,10 @@ std::uint32_t IndexTable::non_local_at_or_above(std::int64_t n) const {
 std::uint32_t IndexTable::list_start_at_or_above(std::int64_t n) const {
   ++steps_taken_;
   if (n < 1) return ABOVE_FIRST_LINE;
-  const std::uint32_t found = list_start_above_[static_cast<std::size_t>(n) - 1];
-  return found == 0 ? ABOVE_FIRST_LINE : found;
+  const auto line = static_cast<std::uint32_t>(n);
+  const std::vector<std::uint32_t>& starts = list_starts_[line % 5];
+  const auto above = std::upper_bound(starts.begin(), starts.end(), line);
+  return above == starts.begin() ? ABOVE_FIRST_LINE : *(above - 1);
 }
 
 std::string_view IndexTable::line(std::uint32_t n) const {
@@ -250,10 +252,7 @@ bool IndexTable::value_starts_with(const SortedKey& a, const Key& key, std::stri
   const auto top = [](std::uint64_t word, std::size_t bytes) {
     return bytes == 0 ? 0 : word >> (8 * (8 - bytes));
   };
-  const bool head_equal =
-      n <= 8 ? top(a_key.high, n) == top(key.high, n)
-             : a_key.high == key.high && top(a_key.low, n - 8) == top(key.low, n - 8);
-  if (!head_equal) return false;
+  if (top(a_key.high, n) != top(key.high, n)) return false;
   return ref.size() <= KEY_BYTES ||
          locals_[a.local].value(text_.data()).substr(KEY_BYTES, ref.size() - KEY_BYTES) ==
              ref.substr(KEY_BYTES);
