@@ -75,12 +75,21 @@ TEST(KeywordPath, StepsOfTheExampleIndex) {
                         {7, 0, "alpha", 2},
                         {7, -3, "alpha", 2}};
   Table t(EXAMPLE_INDEX);
+  // Line n of the example, without its line feed.
+  const auto line = [](std::uint32_t n) {
+    std::size_t begin = 0;
+    while (--n > 0) begin = EXAMPLE_INDEX.find('\n', begin) + 1;
+    return EXAMPLE_INDEX.substr(begin, EXAMPLE_INDEX.find('\n', begin) - begin);
+  };
   for (const Case& c : cases) {
     IndexRun run("");
     KeywordPath path;
-    const LocalLine match{
-        c.match_line,        static_cast<std::int32_t>(c.list_depth), "", c.match_line - 2,
-        IndexLineKind::name, t.table.line(c.match_line - 2)};
+    const LocalLine match{c.match_line,
+                          static_cast<std::int32_t>(c.list_depth),
+                          "",
+                          c.match_line - 2,
+                          IndexLineKind::name,
+                          line(c.match_line - 2)};
     ASSERT_TRUE(build_keyword_path(t.table, run.input, match, path)) << c.match_line;
     EXPECT_EQ(path.keyword_path, c.path);
     EXPECT_EQ(path.back_offset, c.back_offset);
@@ -99,18 +108,25 @@ TEST(KeywordPath, AWalkAboveTheFirstLineIsAJunkLine) {
 
 TEST(IndexTable, KeepsTheLinesTheLineReaderDelivers) {
   // Pieces of at most 32767 bytes; a last piece that meets the end of the file is left out.
-  const std::string full(LINE_READ_MAX, 'x');
+  const std::string full = std::string(LOCAL_LITERAL) + std::string(LINE_READ_MAX - 28, 'x') + "y";
   const std::string bytes = "<UL>\r\n" + full + "\n\r\n" + full + "tail";
   MemoryInput stream(bytes);
   IndexTable table;
   ASSERT_EQ(table.load(stream), IndexTable::Load::done);
-  ASSERT_EQ(table.line_count(), 5u);
-  EXPECT_EQ(table.line(1), "<UL>");
-  EXPECT_EQ(table.kind(1), IndexLineKind::list_start);
-  EXPECT_EQ(table.line(2), full);
-  EXPECT_EQ(table.line(3), "");
-  EXPECT_EQ(table.line(4), "");
-  EXPECT_EQ(table.line(5), full);
+  EXPECT_EQ(table.line_count(), 5u);
+  std::vector<LocalLine> found;
+  table.find_locals("xxx", found);
+  ASSERT_EQ(found.size(), 2u);
+  // Lines 2 and 5, whole pieces, under the list started on line 1 (its CR LF stripped).
+  for (const LocalLine& local : found) {
+    EXPECT_EQ(local.value, std::string_view(full).substr(LOCAL_LITERAL.size()));
+    EXPECT_EQ(local.list_depth, 1);
+  }
+  EXPECT_EQ(found[0].line, 2u);
+  EXPECT_EQ(found[1].line, 5u);
+  // Two lines above line 5 stands line 3, empty once its line end is stripped.
+  EXPECT_EQ(found[1].entry_line, 3u);
+  EXPECT_EQ(found[1].entry_text, "");
 }
 
 TEST(LookupKeywords, ReadsTheIndexOnceAndEachRefOnce) {

@@ -1,7 +1,6 @@
 #!/bin/sh
-# Under a small address-space limit, an index too large to hold ends the run with
-# "Error: Out of memory." and status 1, not with an abort: once when the index text itself finds
-# no room, once when its tables do.
+# Under a small address-space limit, an index whose Local lines are too many to hold ends the
+# run with "Error: Out of memory." and status 1, not with an abort: with 64 MB and 16 MB of them.
 set -u
 bin=$1
 work=$(mktemp -d)

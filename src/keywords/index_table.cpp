@@ -1,7 +1,5 @@
 #include "keywords/index_table.h"
 
-#include <sys/mman.h>
-
 #include <algorithm>
 #include <cstring>
 #include <utility>
@@ -11,9 +9,6 @@
 namespace sitemap {
 
 namespace {
-
-// Bytes asked of the stream at a time once its announced size is used up (pipes announce none).
-constexpr std::size_t READ_BLOCK = 1 << 20;
 
 IndexLineKind classify(std::string_view line) {
   // The literals differ in their second character, which picks the one test worth making.
@@ -49,121 +44,72 @@ std::uint64_t big_endian_bytes(std::string_view text, std::size_t from) {
 
 }  // namespace
 
-IndexText::~IndexText() {
-  if (owned_ != nullptr) ::munmap(owned_, capacity_);
-}
-
-bool IndexText::grow(std::size_t capacity) {
-  void* p = ::mmap(nullptr, capacity, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  if (p == MAP_FAILED) return false;
-  // Huge pages where the system allows them: the index is filled in 2 MiB steps instead of
-  // 4 KiB ones, which takes 10,000 page faults off a 42 MB index.
-  ::madvise(p, capacity, MADV_HUGEPAGE);
-  if (owned_ != nullptr) {
-    std::memcpy(p, owned_, size_);
-    ::munmap(owned_, capacity_);
-  }
-  owned_ = static_cast<char*>(p);
-  data_ = owned_;
-  capacity_ = capacity;
-  return true;
-}
-
-IndexText::Read IndexText::read_all(InputStream& stream) {
-  std::string_view whole;
-  if (stream.whole(whole)) {
-    // Spares a copy of the whole index (and the page faults of fresh memory for it).
-    data_ = whole.data();
-    size_ = whole.size();
-    return Read::done;
-  }
-  // The announced size plus one byte, so that a regular file ends in one read that meets its
-  // end; streams that announce nothing grow by half each time.
-  if (!grow(stream.size_hint() + 1)) return Read::out_of_memory;
-  for (;;) {
-    if (size_ == capacity_ && !grow(capacity_ + std::max(capacity_ / 2, READ_BLOCK))) {
-      return Read::out_of_memory;
-    }
-    const long got = stream.read(owned_ + size_, capacity_ - size_);
-    if (got == 0) return Read::done;
-    if (got < 0) return Read::failed;
-    size_ += static_cast<std::size_t>(got);
-  }
-}
-
 IndexTable::Key IndexTable::key_of(std::string_view text) {
-  static_assert(KEY_BYTES == 8, "a key is one 8-byte word");
-  return {big_endian_bytes(text, 0)};
+  static_assert(KEY_BYTES == 16, "a key is two 8-byte words");
+  return {big_endian_bytes(text, 0), big_endian_bytes(text, 8)};
 }
 
 IndexTable::Load IndexTable::load(InputStream& stream) {
-  switch (text_.read_all(stream)) {
-    case IndexText::Read::done:
-      break;
-    case IndexText::Read::failed:
-      return Load::read_failed;
-    case IndexText::Read::out_of_memory:
-      return Load::out_of_memory;
-  }
-  const char* const data = text_.data();
-  const std::size_t size = text_.size();
-  std::int32_t depth = 0;
-  // Where the steps past Local lines end, for the line above the current one and the line
-  // above that: the line itself for any line that is no Local line.
-  struct Entry {
-    std::uint32_t line = ABOVE_FIRST_LINE;
-    IndexLineKind kind = IndexLineKind::other;
-    std::uint64_t begin = 0;
-    std::uint32_t size = 0;
-  };
-  Entry previous[2];
-  // Room for the lines of a typical index without growing (untouched room costs nothing but
-  // address space), and for every Local line there can be: each takes at least 28 bytes.
-  offsets_.reserve(size / 16 + 2);
-  kinds_.reserve(size / 16 + 1);
+  // Room for the texts and for every Local line there can be (each takes at least 28 bytes):
+  // untouched room costs nothing but address space.
+  const std::size_t size = stream.size_hint();
+  text_.reserve(size / 2);
   locals_.reserve(size / (LOCAL_LITERAL.size() + 1) + 1);
   sorted_keys_.reserve(size / (LOCAL_LITERAL.size() + 1) + 1);
-  std::size_t pos = 0;
-  for (std::uint32_t i = 0;; ++i) {
-    if ((i & ((1u << BLOCK_BITS) - 1)) == 0) block_base_.push_back(pos);
-    offsets_.push_back(static_cast<std::uint32_t>(pos - block_base_.back()));
-    if (pos == size) break;
-    // The pieces of the line reader: up to and with a line feed, or LINE_READ_MAX bytes. A
-    // shorter piece that runs into the end of the file is delivered together with the end, so
-    // no scan ever examines it, and it is left out.
-    const std::size_t take = std::min(size - pos, LINE_READ_MAX);
-    const void* lf = std::memchr(data + pos, '\n', take);
-    std::size_t end;
-    if (lf != nullptr) {
-      end = static_cast<std::size_t>(static_cast<const char*>(lf) - data) + 1;
-    } else if (take == LINE_READ_MAX) {
-      end = pos + take;
-    } else {
-      break;
-    }
-    if (i == MAX_LINES) return Load::out_of_memory;
-    const std::string_view line = strip_line_end(std::string_view(data + pos, end - pos));
-    const IndexLineKind kind = classify(line);
-    const std::uint32_t number = i + 1;
-    kinds_.push_back(kind);
-    if (kind == IndexLineKind::list_start) list_starts_[number % 5].push_back(number);
-    if (kind == IndexLineKind::list_start) ++depth;
-    if (kind == IndexLineKind::list_end) --depth;
 
-    Entry entry{number, kind, pos, static_cast<std::uint32_t>(line.size())};
+  // The last four lines: where the steps past Local lines end from each (the line itself for a
+  // line that is no Local line), and the text of each, kept in text_ only once a walk needs it.
+  StoredEntry recent[4];
+  std::string recent_text[4];
+  bool recent_kept[4] = {true, true, true, true};
+  // The entry of line n, when n is one of the last four lines or above line 1.
+  const auto entry_of = [&](std::int64_t n) -> StoredEntry {
+    if (n < 1) return {};
+    const std::size_t slot = static_cast<std::size_t>(n) % 4;
+    if (!recent_kept[slot]) {
+      recent[slot].text = {text_.size(), static_cast<std::uint32_t>(recent_text[slot].size())};
+      text_.append(recent_text[slot]);
+      recent_kept[slot] = true;
+    }
+    return recent[slot];
+  };
+
+  LineReader reader(stream);
+  std::int32_t depth = 0;
+  for (;;) {
+    std::string_view piece;
+    const LineRead read = reader.read(piece);
+    if (read == LineRead::error) return Load::read_failed;
+    // A last piece shorter than a full one is delivered together with the end of the file, so
+    // no scan ever examines it, and it is left out.
+    if (read != LineRead::line) break;
+    if (line_count_ == MAX_LINES) return Load::out_of_memory;
+    const std::uint32_t number = ++line_count_;
+    const std::string_view line = strip_line_end(piece);
+    const IndexLineKind kind = classify(line);
+    const std::size_t slot = number % 4;
+    if (kind == IndexLineKind::list_start) {
+      ++depth;
+      // The climb to this list start goes on 4 lines above it: the parent entry.
+      list_starts_[number % 5].push_back({number, entry_of(std::int64_t{number} - 4)});
+    }
+    if (kind == IndexLineKind::list_end) --depth;
     if (kind == IndexLineKind::local) {
       // Two lines up: that line when it is no Local line, else where its own steps ended.
-      entry = previous[1];
+      const StoredEntry entry = entry_of(std::int64_t{number} - 2);
       const std::string_view value = line.substr(LOCAL_LITERAL.size());
       sorted_keys_.push_back({key_of(value), static_cast<std::uint32_t>(value.size()),
                               static_cast<std::uint32_t>(locals_.size())});
-      locals_.push_back({static_cast<std::uint64_t>(value.data() - data), entry.begin,
-                         static_cast<std::uint32_t>(value.size()), entry.size, number, depth,
-                         entry.line, entry.kind});
+      locals_.push_back(
+          {text_.size(), static_cast<std::uint32_t>(value.size()), number, depth, entry});
+      text_.append(value);
+      recent[slot] = entry;
+      recent_kept[slot] = true;
+    } else {
+      recent[slot] = {number, kind, {0, 0}};
+      recent_text[slot].assign(line);
+      recent_kept[slot] = false;
     }
-    previous[1] = previous[0];
-    previous[0] = entry;
-    pos = end;
   }
   sort_locals();
   return Load::done;
@@ -210,30 +156,20 @@ void IndexTable::sample_keys() {
   }
 }
 
-std::uint32_t IndexTable::non_local_at_or_above(std::int64_t n) const {
+bool IndexTable::list_start_at_or_above(std::int64_t n, std::uint32_t& list_start,
+                                        IndexEntry& parent) const {
   ++steps_taken_;
-  if (n < 1) return ABOVE_FIRST_LINE;
+  if (n < 1) return false;
   const auto line = static_cast<std::uint32_t>(n);
-  if (kind(line) != IndexLineKind::local) return line;
-  // A Local line recorded where the same steps from two lines above it end.
-  const auto it =
-      std::lower_bound(locals_.begin(), locals_.end(), line,
-                       [](const StoredLocal& l, std::uint32_t n) { return l.line < n; });
-  return it->entry_line;
-}
-
-std::uint32_t IndexTable::list_start_at_or_above(std::int64_t n) const {
-  ++steps_taken_;
-  if (n < 1) return ABOVE_FIRST_LINE;
-  const auto line = static_cast<std::uint32_t>(n);
-  const std::vector<std::uint32_t>& starts = list_starts_[line % 5];
-  const auto above = std::upper_bound(starts.begin(), starts.end(), line);
-  return above == starts.begin() ? ABOVE_FIRST_LINE : *(above - 1);
-}
-
-std::string_view IndexTable::line(std::uint32_t n) const {
-  const std::uint64_t start = begin(n - 1);
-  return strip_line_end(std::string_view(text_.data() + start, begin(n) - start));
+  const std::vector<ListStart>& starts = list_starts_[line % 5];
+  const auto above =
+      std::upper_bound(starts.begin(), starts.end(), line,
+                       [](std::uint32_t n, const ListStart& s) { return n < s.line; });
+  if (above == starts.begin()) return false;
+  const ListStart& found = *(above - 1);
+  list_start = found.line;
+  parent = {found.parent.line, found.parent.kind, text(found.parent.text)};
+  return true;
 }
 
 template <typename Text>
@@ -252,7 +188,10 @@ bool IndexTable::value_starts_with(const SortedKey& a, const Key& key, std::stri
   const auto top = [](std::uint64_t word, std::size_t bytes) {
     return bytes == 0 ? 0 : word >> (8 * (8 - bytes));
   };
-  if (top(a_key.high, n) != top(key.high, n)) return false;
+  const bool head_equal =
+      n <= 8 ? top(a_key.high, n) == top(key.high, n)
+             : a_key.high == key.high && top(a_key.low, n - 8) == top(key.low, n - 8);
+  if (!head_equal) return false;
   return ref.size() <= KEY_BYTES ||
          locals_[a.local].value(text_.data()).substr(KEY_BYTES, ref.size() - KEY_BYTES) ==
              ref.substr(KEY_BYTES);
@@ -286,13 +225,9 @@ void IndexTable::find_locals(std::string_view ref, std::vector<LocalLine>& found
     // The caller reads every value and its entry's line next: ask for them all at once, so
     // that their cache misses overlap instead of queueing one behind the other.
     __builtin_prefetch(text_.data() + it.value_begin);
-    __builtin_prefetch(text_.data() + it.entry_begin);
-    found.push_back({it.line,
-                     it.list_depth,
-                     it.value(text_.data()),
-                     it.entry_line,
-                     it.entry_kind,
-                     {text_.data() + it.entry_begin, it.entry_size}});
+    __builtin_prefetch(text_.data() + it.entry.text.begin);
+    found.push_back({it.line, it.list_depth, it.value(text_.data()), it.entry.line, it.entry.kind,
+                     text(it.entry.text)});
   }
   std::sort(found.begin(), found.end(),
             [](const LocalLine& a, const LocalLine& b) { return a.line < b.line; });

@@ -32,7 +32,9 @@ bool lookup_keywords(KeywordIndex& keywords, SitemapInput& input, KeywordSink& s
     std::string_view keyword_ref;
     if (!value_before_end(match.value, keyword_ref)) {
       report_detail(input.report, "Invalid keyword ref: ", keyword_ref);
-      input.line = table.line(match.line);
+      // The line is the Local literal and the value; only the value is kept.
+      keywords.shown_line.assign(LOCAL_LITERAL).append(match.value);
+      input.line = keywords.shown_line;
       return fail_junk_line(input, INDEX_JUNK);
     }
     if (!build_keyword_path(table, input, match, keywords.path)) return false;

@@ -21,6 +21,7 @@ struct KeywordIndex {
   std::unique_ptr<IndexTable> table;
   std::vector<LocalLine> matches;
   KeywordPath path;
+  std::string shown_line;  // a line for the junk-line exit to show
 };
 
 // Hands `sink` one keyword, for the section just opened, for every Local line of the index whose

@@ -13,12 +13,8 @@ struct PathWalk {
 
 // The walk stops on a line it cannot use: the junk-line exit shows that line, or nothing when
 // the walk would have gone above line 1, where an index that breaks the layout can send it.
-bool junk_at(PathWalk& walk, std::uint32_t line) {
-  if (line == ABOVE_FIRST_LINE) {
-    walk.input.line = {};
-  } else {
-    walk.input.line = walk.table.line(line);
-  }
+bool junk_at(PathWalk& walk, std::string_view text) {
+  walk.input.line = text;
   return fail_junk_line(walk.input, INDEX_JUNK);
 }
 
@@ -26,17 +22,16 @@ std::int64_t walk_target(const PathWalk& walk, std::int64_t step) {
   return std::int64_t{walk.match_line} - walk.path.back_offset - step;
 }
 
-// Steps up by 2 past the Local lines of the entry to its keyword Name line; `line` is where those
-// steps end, and `kind` and `text` describe it.
-bool find_entry_keyword(PathWalk& walk, std::uint32_t line, IndexLineKind kind,
-                        std::string_view text) {
-  if (line == ABOVE_FIRST_LINE) return junk_at(walk, line);
-  walk.path.back_offset = std::int64_t{walk.match_line} - line;
-  if (kind != IndexLineKind::name) return junk_at(walk, line);
+// Steps up by 2 past the Local lines of the entry to its keyword Name line; `entry` is where
+// those steps end.
+bool find_entry_keyword(PathWalk& walk, const IndexEntry& entry) {
+  if (entry.line == ABOVE_FIRST_LINE) return junk_at(walk, {});
+  walk.path.back_offset = std::int64_t{walk.match_line} - entry.line;
+  if (entry.kind != IndexLineKind::name) return junk_at(walk, entry.text);
   std::string_view keyword_name;
-  if (!param_value(text, NAME_LITERAL, keyword_name)) {
+  if (!param_value(entry.text, NAME_LITERAL, keyword_name)) {
     report_detail(walk.input.report, "Invalid keyword: ", keyword_name);
-    return junk_at(walk, line);
+    return junk_at(walk, entry.text);
   }
   walk.path.names.push_back(keyword_name);
   return true;
@@ -45,10 +40,13 @@ bool find_entry_keyword(PathWalk& walk, std::uint32_t line, IndexLineKind kind,
 // From a keyword Name line up to the list start line of its sub-list, past the earlier
 // siblings, and on into the parent entry.
 bool climb_to_parent(PathWalk& walk) {
-  const std::uint32_t line = walk.table.list_start_at_or_above(walk_target(walk, 2));
-  if (line == ABOVE_FIRST_LINE) return junk_at(walk, line);
-  walk.path.back_offset = std::int64_t{walk.match_line} - line + 2;
-  return true;
+  std::uint32_t list_start;
+  IndexEntry parent;
+  if (!walk.table.list_start_at_or_above(walk_target(walk, 2), list_start, parent)) {
+    return junk_at(walk, {});
+  }
+  walk.path.back_offset = std::int64_t{walk.match_line} - list_start + 2;
+  return find_entry_keyword(walk, parent);
 }
 
 // Each name goes in front of the path, with ", " only once the path is not empty: so empty
@@ -71,17 +69,11 @@ bool build_keyword_path(const IndexTable& table, SitemapInput& input, const Loca
   path.back_offset = 0;
   PathWalk walk{table, input, match.line, path};
   // The steps from the matched line itself were taken when the index was read.
-  if (!find_entry_keyword(walk, match.entry_line, match.entry_kind, match.entry_text)) {
+  if (!find_entry_keyword(walk, {match.entry_line, match.entry_kind, match.entry_text})) {
     return false;
   }
   for (std::int64_t levels_left = match.list_depth; levels_left > 1; --levels_left) {
     if (!climb_to_parent(walk)) return false;
-    const std::uint32_t line = table.non_local_at_or_above(walk_target(walk, 2));
-    const bool inside = line != ABOVE_FIRST_LINE;
-    if (!find_entry_keyword(walk, line, inside ? table.kind(line) : IndexLineKind::other,
-                            inside ? table.line(line) : std::string_view())) {
-      return false;
-    }
   }
   join_names(path.names, path.keyword_path);
   return true;
