@@ -18,10 +18,6 @@ class InputStream {
   virtual void close() = 0;
   // How many bytes the stream expects to hold, or 0 when it cannot tell; only a hint.
   virtual std::size_t size_hint() const { return 0; }
-  // All the bytes of a stream that holds them in memory, ending in its end (not in a read
-  // error), and nothing read from it yet; false for every other stream. They stay valid as long
-  // as the stream.
-  virtual bool whole(std::string_view&) const { return false; }
   // Goes back to the first byte, for the stream to be read again; false when it cannot.
   virtual bool rewind() { return false; }
 };
@@ -48,10 +44,6 @@ class MemoryInput final : public InputStream {
   }
   void close() override {}
   std::size_t size_hint() const override { return bytes_.size(); }
-  bool whole(std::string_view& bytes) const override {
-    bytes = bytes_;
-    return pos_ == 0;
-  }
   bool rewind() override {
     pos_ = 0;
     return true;
@@ -95,10 +87,6 @@ class ReplayInput final : public InputStream {
   }
   void close() override {}
   std::size_t size_hint() const override { return size_; }
-  bool whole(std::string_view& bytes) const override {
-    bytes = this->bytes();
-    return pos_ == 0 && !failed_;
-  }
   bool rewind() override {
     pos_ = 0;
     return true;
