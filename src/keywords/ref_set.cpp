@@ -26,6 +26,7 @@ bool RefSet::insert(std::string_view ref) {
       slot = {tag, static_cast<std::uint32_t>(count_)};
       arena_.append(ref);
       begins_.push_back(arena_.size());
+      hashes_.push_back(hash);
       ++count_;
       return true;
     }
@@ -39,7 +40,7 @@ void RefSet::grow() {
   const std::size_t mask = slots_.size() - 1;
   for (const Slot& slot : old) {
     if (slot.tag == 0) continue;
-    std::size_t i = hash_of(text(slot.ref)) & mask;
+    std::size_t i = hashes_[slot.ref] & mask;
     while (slots_[i].tag != 0) i = (i + 1) & mask;
     slots_[i] = slot;
   }

@@ -28,6 +28,8 @@ class RefSet {
 
   std::string arena_;                     // the refs, one after the other
   std::vector<std::uint64_t> begins_{0};  // where ref i starts, at i; one more for the end
+  // The hash of ref i, at i: growing the table then hashes nothing again.
+  std::vector<std::uint64_t> hashes_;
   std::vector<Slot> slots_;
   std::size_t count_ = 0;
 };

@@ -73,6 +73,8 @@ bool QhpOutput::begin() {
   element_ += ">\n";
   check_page(DEFAULT_PAGE);
   open_elements_ = 4;  // QtHelpProject, filterSection, toc and the root section
+  // Room for the keywords as the inputs announce them, spared growing (and copying) them.
+  keywords_.reserve(settings_.keyword_bytes_hint);
   entry_open_.assign(1, false);
   return out_.write(element_);
 }
@@ -151,7 +153,8 @@ bool QhpOutput::end() {
 
 // Writes the keyword list without the lines that stood in it before. The lines are sorted by
 // their hash with a radix sort and only lines of equal hash are compared: on 300,000 keywords this
-// takes a quarter of the time of a hash table, whose every insertion misses the cache.
+// takes a quarter of the time of a hash table, whose every insertion misses the cache. Stable:
+// of equal lines the first stays.
 bool QhpOutput::write_keywords() {
   const std::size_t count = keyword_lines_.size();
   struct Ranked {
@@ -160,9 +163,11 @@ bool QhpOutput::write_keywords() {
   };
   std::vector<Ranked> sorted(count), spare(count);
   for (std::size_t i = 0; i < count; ++i) sorted[i] = {keyword_lines_[i].hash, i};
+  // By the top 32 bits only: equal hashes still end up next to each other, in two passes
+  // instead of four.
   constexpr int DIGIT_BITS = 16;
   std::vector<std::size_t> counts(std::size_t{1} << DIGIT_BITS);
-  for (int shift = 0; shift < 64; shift += DIGIT_BITS) {
+  for (int shift = 32; shift < 64; shift += DIGIT_BITS) {
     std::fill(counts.begin(), counts.end(), 0);
     for (const Ranked& r : sorted) ++counts[(r.hash >> shift) & 0xFFFF];
     std::size_t at = 0;
@@ -180,11 +185,12 @@ bool QhpOutput::write_keywords() {
   std::vector<bool> repeated(count);
   for (std::size_t run = 0; run < count;) {
     std::size_t end = run + 1;
-    while (end < count && sorted[end].hash == sorted[run].hash) ++end;
+    while (end < count && sorted[end].hash >> 32 == sorted[run].hash >> 32) ++end;
     for (std::size_t j = run + 1; j < end; ++j) {
       for (std::size_t k = run; k < j && !repeated[sorted[j].index]; ++k) {
-        repeated[sorted[j].index] =
-            !repeated[sorted[k].index] && line(sorted[k].index) == line(sorted[j].index);
+        repeated[sorted[j].index] = !repeated[sorted[k].index] &&
+                                    sorted[k].hash == sorted[j].hash &&
+                                    line(sorted[k].index) == line(sorted[j].index);
       }
     }
     run = end;

@@ -22,6 +22,8 @@ struct QhpSettings {
   std::string output_name = "qt-assistant.qhp";
   // The project's files, relative to its folder, sorted, in UTF-8; pages are looked up here.
   std::vector<std::string> files;
+  // About how many bytes the keyword list will take, if known: room made for them at once.
+  std::size_t keyword_bytes_hint = 0;
 };
 
 class QhpOutput final : public OutputFormat {

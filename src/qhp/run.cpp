@@ -132,6 +132,8 @@ Outcome convert(QhpRun& run) {
     return Outcome::failure;
   }
   run.options.settings.files = list_project_files(".", run.warnings);
+  // The keyword list takes about half the size of the index (measured on generated projects).
+  run.options.settings.keyword_bytes_hint = files.index->size_hint() / 2;
   if (!run.options.encoding.empty())
     return convert_once(run, *files.contents, *files.index, nullptr);
 
