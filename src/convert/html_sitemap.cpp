@@ -24,11 +24,16 @@ bool equal_ignoring_case(const xmlChar* text, std::string_view expected) {
   return true;
 }
 
-// The value of attribute `name` (in any letter case), or null; a bare attribute has "".
-const xmlChar* attribute(const xmlChar** attributes, std::string_view name, bool& present) {
+// The HTML parser hands out tag and attribute names in lower case.
+bool is_name(const xmlChar* text, const char* lower) {
+  return std::strcmp(reinterpret_cast<const char*>(text), lower) == 0;
+}
+
+// The value of attribute `name`, or null; a bare attribute has "".
+const xmlChar* attribute(const xmlChar** attributes, const char* name, bool& present) {
   present = false;
   for (; attributes != nullptr && attributes[0] != nullptr; attributes += 2) {
-    if (equal_ignoring_case(attributes[0], name)) {
+    if (is_name(attributes[0], name)) {
       present = true;
       return attributes[1] != nullptr ? attributes[1] : reinterpret_cast<const xmlChar*>("");
     }
@@ -57,17 +62,17 @@ struct SitemapReader {
 
   void start(const xmlChar* tag, const xmlChar** attributes) {
     bool present;
-    if (equal_ignoring_case(tag, "ul") && !in_object) {
+    if (is_name(tag, "ul") && !in_object) {
       ++list_depth;
       if (contents) written = output.list_start() && written;
-    } else if (equal_ignoring_case(tag, "object") && !in_object) {
+    } else if (is_name(tag, "object") && !in_object) {
       const xmlChar* type = attribute(attributes, "type", present);
       if (!equal_ignoring_case(type, "text/sitemap")) return;
       in_object = found_object = true;
       has_name = false;
       name.clear();
       locals.clear();
-    } else if (equal_ignoring_case(tag, "param") && in_object) {
+    } else if (is_name(tag, "param") && in_object) {
       const xmlChar* param = attribute(attributes, "name", present);
       const xmlChar* value = attribute(attributes, "value", present);
       const std::string_view text = value != nullptr ? reinterpret_cast<const char*>(value) : "";
@@ -81,10 +86,10 @@ struct SitemapReader {
   }
 
   void end(const xmlChar* tag) {
-    if (equal_ignoring_case(tag, "ul") && !in_object && list_depth > 0) {
+    if (is_name(tag, "ul") && !in_object && list_depth > 0) {
       --list_depth;
       if (contents) written = output.list_end() && written;
-    } else if (equal_ignoring_case(tag, "object") && in_object) {
+    } else if (is_name(tag, "object") && in_object) {
       in_object = false;
       if (contents) {
         written = output.section(locals.empty() ? DEFAULT_PAGE : locals.front(), name) && written;
@@ -136,7 +141,7 @@ bool parse(std::string_view bytes, const std::string& encoding, SitemapReader& r
   xmlCharEncodingHandlerPtr handler = xmlFindCharEncodingHandler(encoding.c_str());
   if (handler != nullptr) xmlSwitchToEncoding(parser, handler);
   // In pieces: the parser takes at most INT_MAX bytes at a time.
-  constexpr std::size_t CHUNK = 1 << 20;
+  constexpr std::size_t CHUNK = INT_MAX;
   do {
     const std::size_t n = bytes.size() < CHUNK ? bytes.size() : CHUNK;
     htmlParseChunk(parser, bytes.data(), static_cast<int>(n), n == bytes.size());

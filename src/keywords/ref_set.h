@@ -1,6 +1,7 @@
 // A set of texts, such as the refs already looked up: one byte arena for the texts and an
 // open-addressing table of positions into it, so that a hundred thousand pages cost two
-// allocations, not a hundred thousand, and a lookup touches one slot.
+// allocations, not a hundred thousand, and a lookup of a text that is not there touches one
+// slot and no text.
 #pragma once
 
 #include <cstdint>
@@ -16,20 +17,17 @@ class RefSet {
   bool insert(std::string_view ref);
 
  private:
+  // A used slot holds the ref's whole hash, so that a search compares texts only for a ref that
+  // is there, and where the ref lies in the arena, so that it reads nothing else.
   struct Slot {
-    std::uint32_t tag = 0;  // hash bits, with the top bit set in every used slot
-    std::uint32_t ref = 0;  // which ref, in the order added
+    std::uint64_t hash = 0;
+    std::uint64_t begin = 0;  // in the arena, plus one; 0 in a free slot
+    std::size_t size = 0;
   };
 
-  std::string_view text(std::uint32_t ref) const {
-    return {arena_.data() + begins_[ref], begins_[ref + 1] - begins_[ref]};
-  }
   void grow();
 
-  std::string arena_;                     // the refs, one after the other
-  std::vector<std::uint64_t> begins_{0};  // where ref i starts, at i; one more for the end
-  // The hash of ref i, at i: growing the table then hashes nothing again.
-  std::vector<std::uint64_t> hashes_;
+  std::string arena_;  // the refs, one after the other
   std::vector<Slot> slots_;
   std::size_t count_ = 0;
 };
