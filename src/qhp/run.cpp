@@ -54,28 +54,40 @@ Outcome fail_run(QhpRun& run, std::string_view message) {
   return Outcome::failure;
 }
 
-// One conversion of the two inputs into the .qhp, put in place only when it succeeded. With
-// `utf8_check`, also whether both inputs turned out to be UTF-8 all through.
-Outcome convert_once(QhpRun& run, InputStream& contents, InputStream& index, bool* utf8_check) {
+// Writes the .qhp aside with `convert` (which fills a QhpOutput and tells whether its work is
+// to be kept) and puts it in place only when that succeeded.
+template <typename Convert>
+Outcome write_qhp(QhpRun& run, Convert convert) {
   const std::string& name = run.options.settings.output_name;
   std::unique_ptr<ReplacingFileOutput> output = ReplacingFileOutput::create(name);
   if (!output) return fail_run(run, "Failed to open " + name + ".");
-  CheckedInput checked_contents(contents), checked_index(index);
-  InputStream* inputs[] = {&contents, &index};
-  if (utf8_check != nullptr) {
-    inputs[0] = &checked_contents;
-    inputs[1] = &checked_index;
-  }
   QhpOutput qhp(*output, run.options.settings, run.text);
-  ConversionFiles streams{inputs[0], inputs[1], output.get()};
-  if (convert_sitemap(streams, qhp, run.report) != Outcome::success) return Outcome::failure;
-  if (utf8_check != nullptr) {
-    *utf8_check = checked_contents.all_utf8() && checked_index.all_utf8();
-    if (!*utf8_check) return Outcome::success;  // converted again, and put in place then
-  }
+  bool keep = true;
+  if (convert(*output, qhp, keep) != Outcome::success) return Outcome::failure;
+  if (!keep) return Outcome::success;
   if (!output->commit()) return fail_run(run, qhp.write_failure());
   run.warnings += qhp.warnings();
   return Outcome::success;
+}
+
+// One conversion of the two inputs by the strict grammar. With `utf8_check`, also whether both
+// inputs turned out to be UTF-8 all through; when not, nothing is put in place.
+Outcome convert_once(QhpRun& run, InputStream& contents, InputStream& index, bool* utf8_check) {
+  return write_qhp(run, [&](OutputStream& output, QhpOutput& qhp, bool& keep) {
+    CheckedInput checked_contents(contents), checked_index(index);
+    InputStream* inputs[] = {&contents, &index};
+    if (utf8_check != nullptr) {
+      inputs[0] = &checked_contents;
+      inputs[1] = &checked_index;
+    }
+    ConversionFiles streams{inputs[0], inputs[1], &output};
+    if (convert_sitemap(streams, qhp, run.report) != Outcome::success) return Outcome::failure;
+    if (utf8_check != nullptr) {
+      *utf8_check = checked_contents.all_utf8() && checked_index.all_utf8();
+      keep = *utf8_check;  // else converted again, and put in place then
+    }
+    return Outcome::success;
+  });
 }
 
 // Reads a whole input; false after "Failed to read NAME.".
@@ -114,14 +126,9 @@ Outcome convert_html(QhpRun& run) {
   run.text.set_references(false);
   run.options.settings.files = list_project_files(".", run.warnings);
 
-  const std::string& name = options.settings.output_name;
-  std::unique_ptr<ReplacingFileOutput> output = ReplacingFileOutput::create(name);
-  if (!output) return fail_run(run, "Failed to open " + name + ".");
-  QhpOutput qhp(*output, options.settings, run.text);
-  if (convert_html_sitemap(sitemap, qhp, run.report) != Outcome::success) return Outcome::failure;
-  if (!output->commit()) return fail_run(run, qhp.write_failure());
-  run.warnings += qhp.warnings();
-  return Outcome::success;
+  return write_qhp(run, [&](OutputStream&, QhpOutput& qhp, bool&) {
+    return convert_html_sitemap(sitemap, qhp, run.report);
+  });
 }
 
 Outcome convert(QhpRun& run) {
