@@ -221,10 +221,10 @@ std::string_view QhpOutput::page_ref(std::string_view ref) {
 }
 
 void QhpOutput::check_page(std::string_view ref) {
-  // A link out of the project is no page of it.
-  const std::size_t colon = ref.find(':');
-  if (colon != std::string_view::npos && ref.substr(colon, 3) == "://") return;
   std::string_view page = ref.substr(0, ref.find('#'));
+  // A link out of the project is no page of it.
+  const std::size_t colon = page.find(':');
+  if (colon != std::string_view::npos && page.substr(colon, 3) == "://") return;
   if (page == last_page_) return;
   last_page_.assign(page);
   if (page.find('%') != std::string_view::npos) {
