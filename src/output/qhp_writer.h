@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "io/streams.h"
-#include "keywords/ref_set.h"
 #include "output/output_format.h"
 #include "output/xml_text.h"
 
@@ -48,15 +47,20 @@ class QhpOutput final : public OutputFormat {
   void check_page(std::string_view ref);
   bool write_indent(int depth);
   bool write_keywords();
+  void check_pages();
   bool close_entry();
 
   OutputStream& out_;
   const QhpSettings& settings_;
   XmlText& text_;
   std::string write_failure_;
-  // The project's files, and every page found to be none, so that each is reported once.
-  RefSet known_pages_;
-  std::string last_page_;  // consecutive keywords mostly share their page: checked once
+  // The pages named, in order (a page named again right away only once), with their hashes,
+  // checked against the project's files at the end: once for each page, and in one pass that
+  // finds pages named again without a hash table missing the cache at every page.
+  std::string pages_;
+  std::vector<std::uint64_t> page_hashes_;
+  std::vector<std::uint64_t> page_begins_;
+  std::string last_page_;
   std::string file_;
   std::string warnings_;
 
@@ -69,12 +73,9 @@ class QhpOutput final : public OutputFormat {
   std::string element_;
   // The keyword list, written after the contents; each line's hash and start, for the lines
   // written before to be found and left out once all are known.
-  struct KeywordLine {
-    std::uint64_t hash;
-    std::uint64_t begin;  // in keywords_
-  };
   std::string keywords_;
-  std::vector<KeywordLine> keyword_lines_;
+  std::vector<std::uint64_t> keyword_hashes_;
+  std::vector<std::uint64_t> keyword_begins_;
 };
 
 }  // namespace sitemap
