@@ -11,8 +11,8 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "convert/converter.h"
 #include "convert/html_sitemap.h"
+#include "fuzz_input.h"
 #include "output/dcf_writer.h"
 #include "output/qhp_writer.h"
 
@@ -75,20 +75,10 @@ void check_html(std::string_view contents_bytes, std::string_view index_bytes) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  const std::string_view input(reinterpret_cast<const char*>(data), size);
-  const std::size_t split = input.find('\x01');
-  const std::string_view contents_bytes = input.substr(0, split);
-  const std::string_view index_bytes =
-      split == std::string_view::npos ? std::string_view() : input.substr(split + 1);
-
-  sitemap::MemoryInput contents(contents_bytes);
-  sitemap::MemoryInput index(index_bytes);
-  sitemap::MemoryOutput dcf;
-  sitemap::ConversionFiles files{&contents, &index, &dcf};
-  sitemap::Report report;
-  const sitemap::Outcome outcome = sitemap::convert_sitemap(files, report);
-
-  const std::string_view written(dcf.bytes);
+  const FuzzRun run(data, size);
+  const sitemap::Outcome outcome = run.outcome;
+  const sitemap::Report& report = run.report;
+  const std::string_view written(run.dcf.bytes);
   require(written.substr(0, sitemap::DCF_HEADER.size()) == sitemap::DCF_HEADER);
   if (outcome == sitemap::Outcome::success) {
     require(report.out.empty() && report.err.empty());
@@ -107,7 +97,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     require(details <= 2);
   }
-  check_qhp(contents_bytes, index_bytes, outcome, report);
-  check_html(contents_bytes, index_bytes);
+  check_qhp(run.contents, run.index, outcome, report);
+  check_html(run.contents, run.index);
   return 0;
 }
