@@ -5,10 +5,7 @@
 set -u
 qhp_bin=$1
 root=$2
-generator=$(command -v qhelpgenerator || true)
-for candidate in /usr/lib/qt6/libexec/qhelpgenerator /usr/lib/qt5/bin/qhelpgenerator; do
-  [ -n "$generator" ] || { [ -x "$candidate" ] && generator=$candidate; }
-done
+generator=$(sh "$root/tests/find_qhelpgenerator.sh")
 doxygen=$(command -v doxygen || true)
 if [ -z "$generator" ] || [ -z "$doxygen" ] || ! command -v python3 >/dev/null; then
   echo "skipped: needs doxygen, qhelpgenerator (qt6-documentation-tools) and python3"

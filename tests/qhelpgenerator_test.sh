@@ -6,10 +6,7 @@ set -u
 dcf_bin=$1
 qhp_bin=$2
 root=$3
-generator=$(command -v qhelpgenerator || true)
-for candidate in /usr/lib/qt6/libexec/qhelpgenerator /usr/lib/qt5/bin/qhelpgenerator; do
-  [ -n "$generator" ] || { [ -x "$candidate" ] && generator=$candidate; }
-done
+generator=$(sh "$root/tests/find_qhelpgenerator.sh")
 if [ -z "$generator" ] || ! command -v python3 >/dev/null; then
   echo "skipped: needs qhelpgenerator (qt6-documentation-tools) and python3"
   exit 77
