@@ -121,6 +121,7 @@ Outcome convert_html(QhpRun& run) {
     const bool utf8 = is_valid_utf8(sitemap.contents) && is_valid_utf8(sitemap.index);
     sitemap.encoding = utf8 ? "UTF-8" : FALLBACK_ENCODING;
   }
+  run.options.settings.keyword_bytes_hint = sitemap.index.size() / 2;
   // The parser hands out the values in UTF-8, their references decoded.
   run.text.set_encoding("UTF-8");
   run.text.set_references(false);
