@@ -37,16 +37,13 @@ int open_input(const char* name) {
 
 Outcome open_inputs(OpenedFiles& files, Report& report, const std::string& contents_name,
                     const std::string& index_name) {
-  const int contents = open_input(contents_name.c_str());
-  if (contents < 0) return open_failure(report, "Failed to open " + contents_name + ".");
-  files.contents = std::make_unique<FileInput>(contents);
-
-  const int index = open_input(index_name.c_str());
-  if (index < 0) {
+  files.contents = open_input_file(contents_name);
+  if (!files.contents) return open_failure(report, "Failed to open " + contents_name + ".");
+  files.index = open_input_file(index_name);
+  if (!files.index) {
     files.contents->close();
     return open_failure(report, "Failed to open " + index_name + ".");
   }
-  files.index = std::make_unique<FileInput>(index);
   return Outcome::success;
 }
 

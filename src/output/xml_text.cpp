@@ -25,27 +25,40 @@ bool is_utf8_name(std::string name) {
   return name == "UTF-8" || name == "UTF8";
 }
 
+// What a UTF-8 lead byte asks of the bytes after it: how many continuation bytes, and the range
+// the first of them must lie in (the others lie in 0x80-0xBF). False for a byte that leads none.
+struct Utf8Lead {
+  int continuations;
+  unsigned char low;
+  unsigned char high;
+};
+
+bool utf8_lead(unsigned char b, Utf8Lead& lead) {
+  lead = {0, 0x80, 0xBF};
+  if (b >= 0xC2 && b <= 0xDF) {
+    lead.continuations = 1;
+  } else if (b >= 0xE0 && b <= 0xEF) {
+    lead.continuations = 2;
+    if (b == 0xE0) lead.low = 0xA0;   // no overlong forms
+    if (b == 0xED) lead.high = 0x9F;  // no surrogates
+  } else if (b >= 0xF0 && b <= 0xF4) {
+    lead.continuations = 3;
+    if (b == 0xF0) lead.low = 0x90;
+    if (b == 0xF4) lead.high = 0x8F;  // nothing past U+10FFFF
+  } else {
+    return false;
+  }
+  return true;
+}
+
 // The length of the well-formed UTF-8 sequence at the start of `s`, or 0.
 std::size_t utf8_sequence(std::string_view s) {
   const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(s[i]); };
-  const unsigned char b0 = byte(0);
-  if (b0 < 0x80) return 1;
-  std::size_t n;
-  unsigned char lo = 0x80, hi = 0xBF;  // the allowed range of the second byte
-  if (b0 >= 0xC2 && b0 <= 0xDF) {
-    n = 2;
-  } else if (b0 >= 0xE0 && b0 <= 0xEF) {
-    n = 3;
-    if (b0 == 0xE0) lo = 0xA0;  // no overlong forms
-    if (b0 == 0xED) hi = 0x9F;  // no surrogates
-  } else if (b0 >= 0xF0 && b0 <= 0xF4) {
-    n = 4;
-    if (b0 == 0xF0) lo = 0x90;
-    if (b0 == 0xF4) hi = 0x8F;  // nothing past U+10FFFF
-  } else {
-    return 0;
-  }
-  if (s.size() < n || byte(1) < lo || byte(1) > hi) return 0;
+  if (byte(0) < 0x80) return 1;
+  Utf8Lead lead;
+  if (!utf8_lead(byte(0), lead)) return 0;
+  const std::size_t n = 1 + static_cast<std::size_t>(lead.continuations);
+  if (s.size() < n || byte(1) < lead.low || byte(1) > lead.high) return 0;
   for (std::size_t i = 2; i < n; ++i) {
     if (byte(i) < 0x80 || byte(i) > 0xBF) return 0;
   }
@@ -162,22 +175,11 @@ void Utf8Check::feed(std::string_view bytes) {
     if (pending_ == 0) {
       i += ascii_prefix(bytes.substr(i));
       if (i == bytes.size()) return;
-      const auto lead = static_cast<unsigned char>(bytes[i++]);
-      low_ = 0x80;
-      high_ = 0xBF;
-      if (lead >= 0xC2 && lead <= 0xDF) {
-        pending_ = 1;
-      } else if (lead >= 0xE0 && lead <= 0xEF) {
-        pending_ = 2;
-        if (lead == 0xE0) low_ = 0xA0;   // no overlong forms
-        if (lead == 0xED) high_ = 0x9F;  // no surrogates
-      } else if (lead >= 0xF0 && lead <= 0xF4) {
-        pending_ = 3;
-        if (lead == 0xF0) low_ = 0x90;
-        if (lead == 0xF4) high_ = 0x8F;  // nothing past U+10FFFF
-      } else {
-        valid_ = false;
-      }
+      Utf8Lead lead;
+      valid_ = utf8_lead(static_cast<unsigned char>(bytes[i++]), lead);
+      pending_ = lead.continuations;
+      low_ = lead.low;
+      high_ = lead.high;
       continue;
     }
     const auto next = static_cast<unsigned char>(bytes[i++]);
