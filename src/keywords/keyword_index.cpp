@@ -21,13 +21,14 @@ bool load_index(KeywordIndex& keywords, SitemapInput& input) {
 
 bool lookup_keywords(KeywordIndex& keywords, SitemapInput& input, KeywordSink& sink,
                      std::string_view ref) {
-  if (!keywords.seen_refs.insert(ref)) return true;
   if (!keywords.table && !load_index(keywords, input)) return false;
-  const IndexTable& table = *keywords.table;
+  IndexTable& table = *keywords.table;
 
   // Every Local line that starts with the literal and the ref, as a scan of the whole index
-  // from line 1 meets them; a last line without a line feed is never among them.
-  table.find_locals(ref, keywords.matches);
+  // from line 1 meets them; a last line without a line feed is never among them. A ref already
+  // looked up gives none.
+  const std::size_t first = table.find_locals(ref, keywords.matches);
+  if (first == IndexTable::NO_MATCH || !table.first_lookup(first, ref.size())) return true;
   for (const LocalLine& match : keywords.matches) {
     std::string_view keyword_ref;
     if (!value_before_end(match.value, keyword_ref)) {

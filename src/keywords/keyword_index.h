@@ -10,14 +10,12 @@
 #include "keywords/index_table.h"
 #include "keywords/keyword_path.h"
 #include "keywords/keyword_sink.h"
-#include "keywords/ref_set.h"
 
 namespace sitemap {
 
-// What the lookups of one run remember: the refs already looked up, and the index, read at the
-// first lookup that needs it (a run whose contents name no page never reads it).
+// What the lookups of one run remember: the index, read at the first lookup that needs it (a run
+// whose contents name no page never reads it), with the lookups already made.
 struct KeywordIndex {
-  RefSet seen_refs;
   std::unique_ptr<IndexTable> table;
   std::vector<LocalLine> matches;
   KeywordPath path;
