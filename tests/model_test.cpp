@@ -150,6 +150,11 @@ std::vector<std::string> mixed_pages(std::size_t count) {
         break;
     }
   }
+  // As long as a key, a byte shorter and a byte longer: the key's last byte decides, or the text.
+  for (const char* page : {"0123456789abcdefghijklmn", "0123456789abcdefghijklm",
+                           "0123456789abcdefghijklmno", "0123456789abcdefghijklmnp"}) {
+    pages.push_back(page);
+  }
   return pages;
 }
 
@@ -265,14 +270,21 @@ std::string mutate(Rng& rng, const std::string& text) {
 
 Project small_project(std::uint64_t seed) {
   Rng rng(seed);
+  // Often every value lies under one folder: the lookups then skip the bytes all values share,
+  // and the contents gets refs within that folder path and refs that leave it early.
+  const std::string folder = rng.percent(30) ? "reference/api/classes/" : "";
   std::vector<std::string> pages;
   const std::size_t count = 1 + rng.below(12);
   for (std::size_t i = 0; i < count; ++i) {
-    pages.push_back(rng.percent(10) ? "" : "p" + std::to_string(rng.below(6)) + ".html");
+    pages.push_back(rng.percent(10) ? "" : folder + "p" + std::to_string(rng.below(6)) + ".html");
   }
   std::vector<std::string> refs = pages;
-  refs.push_back("p1.html#x");
-  refs.push_back("p1.htmlx");
+  refs.push_back(folder + "p1.html#x");
+  refs.push_back(folder + "p1.htmlx");
+  if (!folder.empty()) {
+    pages.push_back(folder.substr(0, rng.below(folder.size() + 1)));
+    pages.push_back("reference/apx/p1.html");
+  }
   IndexWriter index(rng, refs);
   index.empty_names_percent = 10;
   // A sub-list at once, its list start on one of the first lines of the index, where a walk
