@@ -62,46 +62,33 @@ struct Table {
   IndexTable table;
 };
 
-TEST(KeywordPath, StepsOfTheExampleIndex) {
-  struct Case {
-    std::uint32_t match_line;
-    std::int64_t list_depth;
-    std::string_view path;
-    std::int64_t back_offset;
-  };
-  const Case cases[] = {{13, 2, "alpha, first", 8},
-                        {18, 2, "alpha, second", 13},
-                        {7, 1, "alpha", 2},
-                        {7, 0, "alpha", 2},
-                        {7, -3, "alpha", 2}};
+TEST(KeywordPath, WalksOfTheExampleIndex) {
   Table t(EXAMPLE_INDEX);
-  // Line n of the example, without its line feed.
-  const auto line = [](std::uint32_t n) {
-    std::size_t begin = 0;
-    while (--n > 0) begin = EXAMPLE_INDEX.find('\n', begin) + 1;
-    return EXAMPLE_INDEX.substr(begin, EXAMPLE_INDEX.find('\n', begin) - begin);
-  };
-  for (const Case& c : cases) {
-    IndexRun run("");
-    KeywordPath path;
-    const LocalLine match{c.match_line,
-                          static_cast<std::int32_t>(c.list_depth),
-                          "",
-                          c.match_line - 2,
-                          IndexLineKind::name,
-                          line(c.match_line - 2)};
-    ASSERT_TRUE(build_keyword_path(t.table, run.input, match, path)) << c.match_line;
-    EXPECT_EQ(path.keyword_path, c.path);
-    EXPECT_EQ(path.back_offset, c.back_offset);
+  const struct {
+    std::string_view ref;
+    std::string_view path;
+  } cases[] = {
+      {"b.html#one", "alpha, first"}, {"b.html#two", "alpha, second"}, {"a.html", "alpha"}};
+  std::vector<LocalLine> found;
+  for (const auto& c : cases) {
+    t.table.find_locals(c.ref, found);
+    ASSERT_EQ(found.size(), 1u) << c.ref;
+    EXPECT_EQ(found[0].walk, WalkEnd::path);
+    EXPECT_EQ(found[0].walk_text, c.path);
+  }
+  // At list depth 1 and below, the entry's own keyword alone.
+  for (const std::int64_t depth : {1, 0, -3}) {
+    KeywordWalk walk;
+    walk_keyword_path(t.table, {5, IndexLineKind::name, "<PARAM NAME=\"Name\" VALUE=\"alpha\">"},
+                      NO_CLIMB, depth, walk);
+    EXPECT_EQ(walk.end, WalkEnd::path);
+    EXPECT_EQ(walk.path, "alpha");
   }
 }
 
 TEST(KeywordPath, AWalkAboveTheFirstLineIsAJunkLine) {
-  Table t("<PARAM NAME=\"Local\" VALUE=\"x\">\n<UL>\n<PARAM NAME=\"Local\" VALUE=\"a\">\n");
-  IndexRun run("");
-  KeywordPath path;
-  EXPECT_FALSE(build_keyword_path(t.table, run.input,
-                                  {3, 1, "a", ABOVE_FIRST_LINE, IndexLineKind::other, ""}, path));
+  IndexRun run("<PARAM NAME=\"Local\" VALUE=\"x\">\n<UL>\n<PARAM NAME=\"Local\" VALUE=\"a\">\n");
+  EXPECT_FALSE(lookup_keywords(run.keywords, run.input, run.dcf, "a"));
   EXPECT_EQ(run.report.out, "Invalid line: \n");
   EXPECT_EQ(run.report.err, "Error: Junk line in Index.hhk.\n");
 }
@@ -117,16 +104,16 @@ TEST(IndexTable, KeepsTheLinesTheLineReaderDelivers) {
   std::vector<LocalLine> found;
   table.find_locals("xxx", found);
   ASSERT_EQ(found.size(), 2u);
-  // Lines 2 and 5, whole pieces, under the list started on line 1 (its CR LF stripped).
+  // Lines 2 and 5, whole pieces.
   for (const LocalLine& local : found) {
     EXPECT_EQ(local.value, std::string_view(full).substr(LOCAL_LITERAL.size()));
-    EXPECT_EQ(local.list_depth, 1);
   }
   EXPECT_EQ(found[0].line, 2u);
   EXPECT_EQ(found[1].line, 5u);
-  // Two lines above line 5 stands line 3, empty once its line end is stripped.
-  EXPECT_EQ(found[1].entry_line, 3u);
-  EXPECT_EQ(found[1].entry_text, "");
+  // Two lines above line 5 stands line 3, empty once its line end is stripped: the walk stops
+  // on it.
+  EXPECT_EQ(found[1].walk, WalkEnd::junk);
+  EXPECT_EQ(found[1].walk_text, "");
 }
 
 TEST(LookupKeywords, ReadsTheIndexOnceAndEachRefOnce) {

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "io/sitemap_input.h"
+#include "keywords/keyword_path.h"
 
 namespace sitemap {
 
@@ -55,8 +56,7 @@ IndexTable::Load IndexTable::load(InputStream& stream) {
   // untouched room costs nothing but address space.
   const std::size_t size = stream.size_hint();
   text_.reserve(size / 2);
-  LargeVector<LoadedLocal> loaded;
-  loaded.reserve(size / (LOCAL_LITERAL.size() + 1) + 1);
+  locals_.reserve(size / (LOCAL_LITERAL.size() + 1) + 1);
   // How many bytes all values read so far share with the first.
   std::size_t shared = 0;
 
@@ -77,6 +77,13 @@ IndexTable::Load IndexTable::load(InputStream& stream) {
     return recent[slot];
   };
 
+  // The walk of the last Local line: the next one, as a rule of the same entry at the same
+  // depth, walks the same way.
+  KeywordWalk walk;
+  std::uint32_t walked_entry = 0;
+  std::int32_t walked_depth = 0;
+  WalkSpan walked{};
+
   LineReader reader(stream);
   std::int32_t depth = 0;
   for (;;) {
@@ -94,24 +101,40 @@ IndexTable::Load IndexTable::load(InputStream& stream) {
     if (kind == IndexLineKind::list_start) {
       ++depth;
       // The climb to this list start goes on 4 lines above it: the parent entry.
-      list_starts_[number % 5].push_back({number, entry_of(std::int64_t{number} - 4)});
+      const StoredEntry parent = entry_of(std::int64_t{number} - 4);
+      const std::uint32_t parent_climb = climb_from(parent.line);
+      starts_by_remainder_[number % 5].push_back(static_cast<std::uint32_t>(list_starts_.size()));
+      list_starts_.push_back({number, parent_climb, parent});
     }
     if (kind == IndexLineKind::list_end) --depth;
     if (kind == IndexLineKind::local) {
       // Two lines up: that line when it is no Local line, else where its own steps ended.
       const StoredEntry entry = entry_of(std::int64_t{number} - 2);
       const std::string_view value = line.substr(LOCAL_LITERAL.size());
-      if (loaded.empty()) {
+      if (locals_.empty()) {
         shared = value.size();
       } else {
-        const std::string_view first = text(loaded.front().value);
+        const std::string_view first = locals_.front().value(text_.data());
         shared = std::min(shared, value.size());
         shared = static_cast<std::size_t>(
             std::mismatch(first.begin(), first.begin() + shared, value.begin()).first -
             first.begin());
       }
-      loaded.push_back(
-          {{text_.size(), static_cast<std::uint32_t>(value.size())}, number, depth, entry});
+      if (locals_.empty() || entry.line != walked_entry || depth != walked_depth) {
+        walk_keyword_path(*this, {entry.line, entry.kind, text(entry.text)}, climb_from(entry.line),
+                          depth, walk);
+        walked = span_of(walk);
+        walked_entry = entry.line;
+        walked_depth = depth;
+      }
+      // The key waits for the sort, when the bytes all values share are known.
+      locals_.push_back({{},
+                         text_.size(),
+                         walked.text.begin,
+                         static_cast<std::uint32_t>(value.size()),
+                         walked.text.size,
+                         number,
+                         walked.walk});
       text_.append(value);
       recent[slot] = entry;
       recent_kept[slot] = true;
@@ -121,82 +144,89 @@ IndexTable::Load IndexTable::load(InputStream& stream) {
       recent_kept[slot] = false;
     }
   }
-  if (!loaded.empty()) shared_prefix_ = text(loaded.front().value).substr(0, shared);
-  sort_locals(loaded);
+  if (!locals_.empty()) shared_prefix_ = locals_.front().value(text_.data()).substr(0, shared);
+  sort_locals();
   return Load::done;
 }
 
-void IndexTable::sort_locals(LargeVector<LoadedLocal>& loaded) {
+void IndexTable::sort_locals() {
   const std::size_t shared = shared_prefix_.size();
-  LargeVector<SortedKey> keys;
-  keys.reserve(loaded.size());
-  for (std::size_t i = 0; i < loaded.size(); ++i) {
-    const std::string_view value = text(loaded[i].value);
-    keys.push_back({key_of(value.substr(shared)), static_cast<std::uint32_t>(value.size()),
-                    static_cast<std::uint32_t>(i)});
-  }
-  const auto less = [&](const SortedKey& a, const SortedKey& b) {
+  const char* const data = text_.data();
+  for (Local& it : locals_) it.key = key_of(it.value(data).substr(shared));
+  const auto less = [&](const Local& a, const Local& b) {
     if (a.key != b.key) return a.key < b.key;
     // Equal keys of tails no longer than a key are equal tails up to the shorter one's end.
     if (a.value_size - shared <= KEY_BYTES && b.value_size - shared <= KEY_BYTES) {
       return a.value_size < b.value_size;
     }
-    return text(loaded[a.local].value) < text(loaded[b.local].value);
+    return a.value(data) < b.value(data);
   };
   // A radix sort by the first 8 bytes of the keys, 16 bits a pass from the least significant,
   // leaves only runs of equal first bytes (a page and its anchors, as a rule) for the full
-  // comparison; it touches no text and costs four passes over the keys. Below about as many
-  // keys as a pass has counters, the counters cost more than they save.
+  // comparison; it touches no text and costs four passes over the records. Below about as many
+  // records as a pass has counters, the counters cost more than they save.
   constexpr int DIGIT_BITS = 16;
-  if (keys.size() < (std::size_t{1} << DIGIT_BITS)) {
-    std::sort(keys.begin(), keys.end(), less);
+  if (locals_.size() < (std::size_t{1} << DIGIT_BITS)) {
+    std::sort(locals_.begin(), locals_.end(), less);
   } else {
-    LargeVector<SortedKey> spare(keys.size());
+    LargeVector<Local> spare(locals_.size());
     std::vector<std::uint32_t> counts(std::size_t{1} << DIGIT_BITS);
     for (int shift = 0; shift < 64; shift += DIGIT_BITS) {
       std::fill(counts.begin(), counts.end(), 0);
-      for (const SortedKey& k : keys) ++counts[(k.key.word[0] >> shift) & 0xffff];
+      for (const Local& it : locals_) ++counts[(it.key.word[0] >> shift) & 0xffff];
       std::uint32_t at = 0;
       for (std::uint32_t& c : counts) at += std::exchange(c, at);
-      for (const SortedKey& k : keys) spare[counts[(k.key.word[0] >> shift) & 0xffff]++] = k;
-      keys.swap(spare);
+      for (const Local& it : locals_) spare[counts[(it.key.word[0] >> shift) & 0xffff]++] = it;
+      locals_.swap(spare);
     }
     spare = {};
-    for (auto run = keys.begin(); run != keys.end();) {
+    for (auto run = locals_.begin(); run != locals_.end();) {
       auto end = run + 1;
-      while (end != keys.end() && end->key.word[0] == run->key.word[0]) ++end;
+      while (end != locals_.end() && end->key.word[0] == run->key.word[0]) ++end;
       if (end - run > 1) std::sort(run, end, less);
       run = end;
     }
-  }
-
-  // The records in the order of the values: a lookup then reads its matches from one stretch
-  // of records, and the records in line order are let go.
-  locals_.reserve(keys.size());
-  for (const SortedKey& k : keys) {
-    const LoadedLocal& it = loaded[k.local];
-    locals_.push_back({k.key, it.value.begin, it.entry.text.begin, it.value.size, it.line,
-                       it.list_depth, it.entry.line, static_cast<std::uint16_t>(it.entry.text.size),
-                       it.entry.kind});
   }
   for (std::size_t i = 0; i < locals_.size(); i += SAMPLE_STEP) {
     sample_keys_.push_back(locals_[i].key);
   }
 }
 
-bool IndexTable::list_start_at_or_above(std::int64_t n, std::uint32_t& list_start,
-                                        IndexEntry& parent) const {
+std::uint32_t IndexTable::climb_from(std::uint32_t entry_line) const {
+  const std::int64_t n = std::int64_t{entry_line} - 2;
+  if (entry_line == ABOVE_FIRST_LINE || n < 1) return NO_CLIMB;
+  const std::vector<std::uint32_t>& starts = starts_by_remainder_[n % 5];
+  // As a rule the entry lies a few lines above the line that asks for its climb, and the climb
+  // ends on the last list start read so far or one of the last few. Else a search finds it.
+  auto above = starts.end();
+  for (int tries = 0; tries < 4 && above != starts.begin(); ++tries, --above) {
+    if (list_starts_[*(above - 1)].line <= n) return *(above - 1);
+  }
+  above = std::upper_bound(starts.begin(), above, n, [&](std::int64_t n, std::uint32_t s) {
+    return n < list_starts_[s].line;
+  });
+  return above == starts.begin() ? NO_CLIMB : *(above - 1);
+}
+
+IndexTable::WalkSpan IndexTable::span_of(const KeywordWalk& walk) {
+  if (walk.end == WalkEnd::path) {
+    const Span path{text_.size(), static_cast<std::uint32_t>(walk.path.size())};
+    text_.append(walk.path);
+    return {path, walk.end};
+  }
+  // The line a failed walk stops on is one of the texts kept, or none.
+  if (walk.junk_line.empty()) return {{0, 0}, walk.end};
+  return {{static_cast<std::uint64_t>(walk.junk_line.data() - text_.data()),
+           static_cast<std::uint32_t>(walk.junk_line.size())},
+          walk.end};
+}
+
+bool IndexTable::climb(std::uint32_t& climb, IndexEntry& parent) const {
   ++steps_taken_;
-  if (n < 1) return false;
-  const auto line = static_cast<std::uint32_t>(n);
-  const std::vector<ListStart>& starts = list_starts_[line % 5];
-  const auto above =
-      std::upper_bound(starts.begin(), starts.end(), line,
-                       [](std::uint32_t n, const ListStart& s) { return n < s.line; });
-  if (above == starts.begin()) return false;
-  const ListStart& found = *(above - 1);
-  list_start = found.line;
+  if (climb == NO_CLIMB) return false;
+  const ListStart& found = list_starts_[climb];
   parent = {found.parent.line, found.parent.kind, text(found.parent.text)};
+  climb = found.parent_climb;
   return true;
 }
 
@@ -277,17 +307,14 @@ std::size_t IndexTable::find_locals(std::string_view ref, std::vector<LocalLine>
   if (lo == end) return NO_MATCH;
   for (std::size_t i = lo; i < end; ++i) {
     const Local& it = locals_[i];
-    // The caller reads every value and its entry's line next: ask for them all at once, so
+    // The caller reads every value and its keyword path next: ask for them all at once, so
     // that their cache misses overlap instead of queueing one behind the other.
-    __builtin_prefetch(text_.data() + it.text_begin + it.value_size - 1);
-    __builtin_prefetch(text_.data() + it.entry_begin);
-    const std::string_view value = it.value(text_.data());
+    __builtin_prefetch(text_.data() + it.value_begin + it.value_size - 1);
+    __builtin_prefetch(text_.data() + it.walk_text_begin);
     found.push_back({it.line,
-                     it.list_depth,
-                     value,
-                     it.entry_line,
-                     it.entry_kind,
-                     {text_.data() + it.entry_begin, it.entry_size}});
+                     it.value(text_.data()),
+                     it.walk,
+                     {text_.data() + it.walk_text_begin, it.walk_text_size}});
   }
   std::sort(found.begin(), found.end(),
             [](const LocalLine& a, const LocalLine& b) { return a.line < b.line; });

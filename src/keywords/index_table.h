@@ -1,7 +1,8 @@
 // The keyword index read once, line by line as the line reader delivers its lines, into what
-// every lookup and every walk back needs, so that neither reads the file again: the Local lines
-// with their values and where their walks start, and the list start lines with the entry above
-// each. Only those texts are kept, not the index itself.
+// every lookup needs, so that none reads the file again: the Local lines with their values and
+// the keyword paths their walks back found (walked as the lines were read), and the list start
+// lines with the entry above each, which the walks climb to. Only those texts are kept, not the
+// index itself.
 #pragma once
 
 #include <algorithm>
@@ -17,22 +18,29 @@
 
 namespace sitemap {
 
+struct KeywordWalk;
+
 enum class IndexLineKind : std::uint8_t { other, list_start, list_end, name, local };
 
 // Where a walk would have to go above line 1 of the index.
 inline constexpr std::uint32_t ABOVE_FIRST_LINE = UINT32_MAX;
+// Where a climb of a walk back would run off the top of the index.
+inline constexpr std::uint32_t NO_CLIMB = UINT32_MAX;
+
+// How the walk back from a Local line to its keyword path ended.
+enum class WalkEnd : std::uint8_t {
+  path,             // with the path
+  junk,             // on a line it cannot use, which the run shows as it ends
+  invalid_keyword,  // the same, on a keyword Name line whose value is invalid
+};
 
 // A Local line of the index as a lookup needs it.
 struct LocalLine {
-  std::uint32_t line;       // 1-based number
-  std::int32_t list_depth;  // reached by a scan from line 1 when it meets the line
-  std::string_view value;   // the text after the Local literal
-  // The first line upwards from line - 2, by 2, that is no Local line: as a rule the keyword
-  // Name line of the entry. Known from the reading of the index, so that most walks never
-  // look anything up in the table.
-  std::uint32_t entry_line;
-  IndexLineKind entry_kind;
-  std::string_view entry_text;
+  std::uint32_t line;      // 1-based number
+  std::string_view value;  // the text after the Local literal
+  WalkEnd walk;
+  // The keyword path, or the line a walk that failed stops on.
+  std::string_view walk_text;
 };
 
 // A line that a walk back stops on: its number (ABOVE_FIRST_LINE where the walk would leave
@@ -65,12 +73,13 @@ class IndexTable {
   // looking it up again finds nothing again.)
   bool first_lookup(std::size_t first, std::size_t ref_size);
 
-  // The climb of a walk back: upwards by 5 from line n (which may lie above line 1; never below
-  // the last line), the first list start line, and where the steps upwards by 2 from 4 lines
-  // above it past Local lines end: the entry the list belongs to. False when the climb runs off
-  // the top. Answered at once, from what the reading of the index recorded, however many lines
-  // it passes, so that long sub-lists cost no more per keyword than short ones.
-  bool list_start_at_or_above(std::int64_t n, std::uint32_t& list_start, IndexEntry& parent) const;
+  // One climb of a walk back, from 2 lines above an entry: upwards by 5 to the first list start
+  // line, and from 4 lines above it upwards by 2 past Local lines to the entry the list belongs
+  // to. `climb` names the climb to take (the one from a Local line's entry, or the one
+  // before) and becomes the climb from that parent entry. False when the climb runs off the top.
+  // Every climb is found as the index is read, so a walk costs the same however many lines it
+  // passes.
+  bool climb(std::uint32_t& climb, IndexEntry& parent) const;
   // How many steps have been answered; a test keeps the work per keyword in check with it.
   std::uint64_t steps_taken() const { return steps_taken_; }
 
@@ -106,41 +115,32 @@ class IndexTable {
     IndexLineKind kind = IndexLineKind::other;
     Span text{0, 0};
   };
-  // A Local line as the reading of the index records it, in line order.
-  struct LoadedLocal {
-    Span value;
-    std::uint32_t line;
-    std::int32_t list_depth;
-    StoredEntry entry;
+  // A walk's result: its keyword path, or the line it stopped on, as kept in text_.
+  struct WalkSpan {
+    Span text;
+    WalkEnd walk;
   };
   struct ListStart {
     std::uint32_t line;
+    std::uint32_t parent_climb;  // the climb from the parent entry
     StoredEntry parent;
   };
-  // A Local line's place in the order of the values, for the sort.
-  struct SortedKey {
-    Key key;
-    std::uint32_t value_size;
-    std::uint32_t local;  // position in the loaded locals
-  };
-  // A Local line as the lookups use it, kept in the order of the values, so that the matches of
-  // a ref are one stretch of records.
+  // A Local line as the lookups use it. Read in line order, then sorted once by its value, so
+  // that the matches of a ref are one stretch of records.
   struct Local {
     Key key;
-    std::uint64_t text_begin;
-    std::uint64_t entry_begin;
+    std::uint64_t value_begin;
+    std::uint64_t walk_text_begin;
     std::uint32_t value_size;
+    std::uint32_t walk_text_size;
     std::uint32_t line;
-    std::int32_t list_depth;
-    std::uint32_t entry_line;
-    std::uint16_t entry_size;  // a line is shorter than LINE_READ_MAX
-    IndexLineKind entry_kind;
+    WalkEnd walk;
     // One plus the length of the first ref looked up that matched first here, or 0; it fits,
     // as a ref is no longer than a line. Kept here because the search has just read the
     // record: a separate table of lookups cost a cache miss each (6% of the run).
     std::uint16_t looked_up = 0;
 
-    std::string_view value(const char* text) const { return {text + text_begin, value_size}; }
+    std::string_view value(const char* text) const { return {text + value_begin, value_size}; }
   };
 
   std::string_view text(const Span& t) const { return {text_.data() + t.begin, t.size}; }
@@ -150,14 +150,21 @@ class IndexTable {
   bool tail_less(const Key& a_key, std::size_t a_size, const Key& key, std::string_view tail,
                  Value value_of) const;
   bool starts_with_tail(const Local& a, const Key& key, std::string_view tail) const;
-  void sort_locals(LargeVector<LoadedLocal>& loaded);
+  void sort_locals();
 
   // The texts kept: the Local values and the lines walks stop on.
   LargeString text_;
   std::uint32_t line_count_ = 0;
-  // The list start lines by their remainder by 5, in line order: a climb in steps of 5 from n
-  // ends at the last of those with n's remainder at or above n.
-  std::vector<ListStart> list_starts_[5];
+  // Keeps a walk's path among the texts; where the path, or the line a failed walk stops on, lies.
+  WalkSpan span_of(const KeywordWalk& walk);
+  // Where a climb from the entry on line `entry_line` ends, among the list starts read so far.
+  std::uint32_t climb_from(std::uint32_t entry_line) const;
+
+  // The list start lines, in line order; a climb names one by its place here.
+  std::vector<ListStart> list_starts_;
+  // The places of the list starts by the remainder of their lines by 5: a climb in steps of 5
+  // from n ends at the last of those with n's remainder at or above n.
+  std::vector<std::uint32_t> starts_by_remainder_[5];
   mutable std::uint64_t steps_taken_ = 0;
   // The bytes every Local value starts with: keys are taken after them, so that pages under one
   // long folder path (reference/api/classes/...) are told apart by their keys all the same.

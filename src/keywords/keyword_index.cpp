@@ -38,8 +38,18 @@ bool lookup_keywords(KeywordIndex& keywords, SitemapInput& input, KeywordSink& s
       input.line = keywords.shown_line;
       return fail_junk_line(input, INDEX_JUNK);
     }
-    if (!build_keyword_path(table, input, match, keywords.path)) return false;
-    if (!sink.keyword(keyword_ref, keywords.path.keyword_path)) {
+    switch (match.walk) {
+      case WalkEnd::path:
+        break;
+      case WalkEnd::invalid_keyword:
+        report_detail(input.report,
+                      "Invalid keyword: ", match.walk_text.substr(NAME_LITERAL.size()));
+        [[fallthrough]];
+      case WalkEnd::junk:
+        input.line = match.walk_text;
+        return fail_junk_line(input, INDEX_JUNK);
+    }
+    if (!sink.keyword(keyword_ref, match.walk_text)) {
       return fail_closing(input.files, input.report, sink.write_failure());
     }
   }

@@ -8,7 +8,6 @@
 
 #include "io/sitemap_input.h"
 #include "keywords/index_table.h"
-#include "keywords/keyword_path.h"
 #include "keywords/keyword_sink.h"
 
 namespace sitemap {
@@ -18,7 +17,6 @@ namespace sitemap {
 struct KeywordIndex {
   std::unique_ptr<IndexTable> table;
   std::vector<LocalLine> matches;
-  KeywordPath path;
   std::string shown_line;  // a line for the junk-line exit to show
 };
 

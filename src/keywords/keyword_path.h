@@ -1,7 +1,11 @@
-// Builds the keyword path of a matched index line by stepping back through the index by fixed
-// numbers of lines, as the index layout places them: an entry's keyword Name line 2 lines above
-// its Local lines, a sub-list's list start line 2 above its first entry's keyword, each earlier
-// sibling 5 lines long, and the parent's keyword 4 lines above the list start line.
+// The keyword path of a Local line, found by stepping back through the index by fixed numbers of
+// lines, as the index layout places them: an entry's keyword Name line 2 lines above its Local
+// lines, a sub-list's list start line 2 above its first entry's keyword, each earlier sibling 5
+// lines long, and the parent's keyword 4 lines above the list start line.
+//
+// Every Local line is walked while the index is read, when the lines the walk steps on have just
+// been read, and the lookups only hand out what it found: a walk taken at lookup time went to as
+// many places in memory as it stepped on, for every keyword of every page.
 #pragma once
 
 #include <cstdint>
@@ -9,22 +13,23 @@
 #include <string_view>
 #include <vector>
 
-#include "io/sitemap_input.h"
 #include "keywords/index_table.h"
 
 namespace sitemap {
 
-struct KeywordPath {
-  std::string keyword_path;      // names joined outermost first with ", "
-  std::int64_t back_offset = 0;  // how many lines before the matched line the walk ended
+struct KeywordWalk {
+  WalkEnd end = WalkEnd::path;
+  // The line the junk-line exit shows for a walk that failed; empty where the walk would have
+  // left the file, which an index that breaks the layout can make it do.
+  std::string_view junk_line;
+  std::string path;  // the names joined outermost first with ", "
   // Scratch room for the names of one walk, innermost first, kept to spare an allocation each.
   std::vector<std::string_view> names;
 };
 
-// For a matched Local line: the keyword of its entry and, at list depth 2 or more, those of the
-// entries above it. False when the walk met a line it cannot use or would leave the file; the
-// run has then ended through the junk-line exit, showing that line.
-bool build_keyword_path(const IndexTable& table, SitemapInput& input, const LocalLine& match,
-                        KeywordPath& path);
+// Walks back from a Local line at `list_depth` whose steps upwards past Local lines ended on
+// `entry`; `climb` is the climb from that entry (IndexTable::climb).
+void walk_keyword_path(const IndexTable& table, const IndexEntry& entry, std::uint32_t climb,
+                       std::int64_t list_depth, KeywordWalk& walk);
 
 }  // namespace sitemap
