@@ -161,7 +161,7 @@ class IndexTable {
   std::uint32_t climb_from(std::uint32_t entry_line) const;
 
   // The list start lines, in line order; a climb names one by its place here.
-  std::vector<ListStart> list_starts_;
+  LargeVector<ListStart> list_starts_;
   // The places of the list starts by the remainder of their lines by 5: a climb in steps of 5
   // from n ends at the last of those with n's remainder at or above n.
   std::vector<std::uint32_t> starts_by_remainder_[5];

@@ -35,7 +35,8 @@ void file_of_page(std::string_view page, std::string& name) {
 
 // Appends `start` (the text up to the attribute value's opening quote), then the value escaped,
 // then its closing quote.
-void append_attribute(std::string& out, std::string_view start, std::string_view text) {
+template <typename String>
+void append_attribute(String& out, std::string_view start, std::string_view text) {
   out.append(start);
   XmlText::append_escaped(out, text);
   out += '"';
@@ -46,13 +47,13 @@ void append_attribute(std::string& out, std::string_view start, std::string_view
 // keywords this takes a quarter of the time of a hash table, whose every insertion misses the
 // cache. `text(i)` gives text i.
 template <typename Text>
-std::vector<bool> find_repeats(const std::vector<std::uint64_t>& hashes, Text text) {
+std::vector<bool> find_repeats(const LargeVector<std::uint64_t>& hashes, Text text) {
   const std::size_t count = hashes.size();
   struct Ranked {
     std::uint64_t hash;
     std::uint64_t index;
   };
-  std::vector<Ranked> sorted(count), spare(count);
+  LargeVector<Ranked> sorted(count), spare(count);
   for (std::size_t i = 0; i < count; ++i) sorted[i] = {hashes[i], i};
   // By the top 32 bits only: equal hashes still end up next to each other, in two passes
   // instead of four.
@@ -116,6 +117,14 @@ bool QhpOutput::begin() {
   open_elements_ = 4;  // QtHelpProject, filterSection, toc and the root section
   // Room for the keywords as the inputs announce them, spared growing (and copying) them.
   keywords_.reserve(settings_.keyword_bytes_hint);
+  // And for a line of each keyword, and of each page, as short as such a line can be: untouched
+  // room costs nothing but address space.
+  const std::size_t lines = settings_.keyword_bytes_hint / KEYWORD_START.size() + 1;
+  pages_.reserve(settings_.keyword_bytes_hint);
+  keyword_hashes_.reserve(lines);
+  keyword_begins_.reserve(lines);
+  page_hashes_.reserve(lines);
+  page_begins_.reserve(lines);
   entry_open_.assign(1, false);
   return out_.write(element_);
 }
@@ -252,6 +261,9 @@ void QhpOutput::check_pages() {
   };
   const std::vector<bool> repeated = find_repeats(page_hashes_, page);
   const std::vector<std::string>& files = settings_.files;  // sorted
+  // Room for a warning about every page: a project without its pages gets as many.
+  constexpr std::string_view WARNING = "Warning: no file for page .\n";
+  warnings_.reserve(pages_.size() + count * WARNING.size());
   for (std::size_t i = 0; i < count; ++i) {
     if (repeated[i] || std::binary_search(files.begin(), files.end(), page(i))) continue;
     warnings_.append("Warning: no file for page ").append(page(i)).append(".\n");

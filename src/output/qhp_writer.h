@@ -6,8 +6,10 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
+#include "io/large_memory.h"
 #include "io/streams.h"
 #include "output/output_format.h"
 #include "output/xml_text.h"
@@ -39,7 +41,8 @@ class QhpOutput final : public OutputFormat {
   std::string_view write_failure() const override { return write_failure_; }
 
   // "Warning: no file for page PAGE." lines, one for each page that names no file.
-  const std::string& warnings() const { return warnings_; }
+  // Hands them over, after the run.
+  LargeString take_warnings() { return std::move(warnings_); }
 
  private:
   // The ref as the .qhp holds it: decoded, without a leading "./", "index.html" when empty.
@@ -57,12 +60,12 @@ class QhpOutput final : public OutputFormat {
   // The pages named, in order (a page named again right away only once), with their hashes,
   // checked against the project's files at the end: once for each page, and in one pass that
   // finds pages named again without a hash table missing the cache at every page.
-  std::string pages_;
-  std::vector<std::uint64_t> page_hashes_;
-  std::vector<std::uint64_t> page_begins_;
+  LargeString pages_;
+  LargeVector<std::uint64_t> page_hashes_;
+  LargeVector<std::uint64_t> page_begins_;
   std::string last_page_;
   std::string file_;
-  std::string warnings_;
+  LargeString warnings_;
 
   // For each open list, from the top level down: whether its last entry is still open. An
   // entry's element stays open until the next entry of its list or the list's end, so that a
@@ -73,9 +76,9 @@ class QhpOutput final : public OutputFormat {
   std::string element_;
   // The keyword list, written after the contents; each line's hash and start, for the lines
   // written before to be found and left out once all are known.
-  std::string keywords_;
-  std::vector<std::uint64_t> keyword_hashes_;
-  std::vector<std::uint64_t> keyword_begins_;
+  LargeString keywords_;
+  LargeVector<std::uint64_t> keyword_hashes_;
+  LargeVector<std::uint64_t> keyword_begins_;
 };
 
 }  // namespace sitemap

@@ -274,7 +274,8 @@ std::string_view XmlText::decode(std::string_view value) {
   return decoded_;
 }
 
-void XmlText::append_escaped(std::string& out, std::string_view text) {
+template <typename String>
+void XmlText::append_escaped(String& out, std::string_view text) {
   std::size_t plain = 0;
   while (plain < text.size() && plain_in_xml(text[plain])) ++plain;
   if (plain == text.size()) {
@@ -324,5 +325,8 @@ void XmlText::append_escaped(std::string& out, std::string_view text) {
     }
   }
 }
+
+template void XmlText::append_escaped(std::string&, std::string_view);
+template void XmlText::append_escaped(LargeString&, std::string_view);
 
 }  // namespace sitemap

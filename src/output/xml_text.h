@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "io/large_memory.h"
+
 namespace sitemap {
 
 // Whether `bytes` is well-formed UTF-8 (no overlong forms, surrogates or values past U+10FFFF).
@@ -43,7 +45,9 @@ class XmlText {
   // does not decode becomes U+FFFD. Valid until the next call (or as long as `value`).
   std::string_view decode(std::string_view value);
   // UTF-8 text escaped for an XML attribute or element, characters XML cannot hold dropped.
-  static void append_escaped(std::string& out, std::string_view text);
+  // For std::string and LargeString.
+  template <typename String>
+  static void append_escaped(String& out, std::string_view text);
 
  private:
   void to_utf8(std::string_view bytes);

@@ -47,6 +47,8 @@ struct QhpRun {
   XmlText text;
   Report report;
   std::string warnings;
+  // The writer's warnings about pages, printed after the others.
+  LargeString page_warnings;
 };
 
 Outcome fail_run(QhpRun& run, std::string_view message) {
@@ -66,7 +68,7 @@ Outcome write_qhp(QhpRun& run, Convert convert) {
   if (convert(*output, qhp, keep) != Outcome::success) return Outcome::failure;
   if (!keep) return Outcome::success;
   if (!output->commit()) return fail_run(run, qhp.write_failure());
-  run.warnings += qhp.warnings();
+  run.page_warnings = qhp.take_warnings();
   return Outcome::success;
 }
 
@@ -169,7 +171,7 @@ Outcome convert(QhpRun& run) {
 }  // namespace
 
 int run_sitemap_to_qhp(QhpOptions& options) {
-  QhpRun run{options, {}, {}, {}};
+  QhpRun run{options, {}, {}, {}, {}};
   if (!options.encoding.empty() && !run.text.set_encoding(options.encoding)) {
     std::fprintf(stderr, "sitemap-to-qhp: unknown encoding '%s' (see iconv --list)\n",
                  options.encoding.c_str());
@@ -185,6 +187,7 @@ int run_sitemap_to_qhp(QhpOptions& options) {
   print_report(run.report);
   if (outcome != Outcome::success) return 1;
   std::fputs(run.warnings.c_str(), stderr);
+  std::fwrite(run.page_warnings.data(), 1, run.page_warnings.size(), stderr);
   return 0;
 }
 
