@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <new>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace sitemap {
@@ -71,6 +72,31 @@ struct LargeAllocator {
 
 template <typename T>
 using LargeVector = std::vector<T, LargeAllocator<T>>;
+
+// Bytes from LargeAllocator that are not cleared first, for reads to fill.
+class LargeBuffer {
+ public:
+  LargeBuffer() = default;
+  explicit LargeBuffer(std::size_t size)
+      : data_(LargeAllocator<char>().allocate(size)), size_(size) {}
+  ~LargeBuffer() {
+    if (data_ != nullptr) LargeAllocator<char>().deallocate(data_, size_);
+  }
+  LargeBuffer(LargeBuffer&& other) noexcept
+      : data_(std::exchange(other.data_, nullptr)), size_(std::exchange(other.size_, 0)) {}
+  LargeBuffer& operator=(LargeBuffer&& other) noexcept {
+    std::swap(data_, other.data_);
+    std::swap(size_, other.size_);
+    return *this;
+  }
+
+  char* data() const { return data_; }
+  std::size_t size() const { return size_; }
+
+ private:
+  char* data_ = nullptr;
+  std::size_t size_ = 0;
+};
 using LargeString = std::basic_string<char, std::char_traits<char>, LargeAllocator<char>>;
 
 }  // namespace sitemap

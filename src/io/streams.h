@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "io/large_memory.h"
+
 namespace sitemap {
 
 class InputStream {
@@ -62,16 +64,14 @@ class ReplayInput final : public InputStream {
   explicit ReplayInput(InputStream& stream) {
     // The announced size and one byte more, for a regular file to end in one read that meets
     // its end; others grow by doubling. The memory is not cleared first: the reads fill it.
-    std::size_t capacity = stream.size_hint() + 1;
-    bytes_.reset(new char[capacity]);
+    bytes_ = LargeBuffer(stream.size_hint() + 1);
     for (long got;; size_ += static_cast<std::size_t>(got)) {
-      if (size_ == capacity) {
-        std::unique_ptr<char[]> larger(new char[2 * capacity]);
-        std::copy(bytes_.get(), bytes_.get() + size_, larger.get());
+      if (size_ == bytes_.size()) {
+        LargeBuffer larger(2 * bytes_.size());
+        std::copy(bytes_.data(), bytes_.data() + size_, larger.data());
         bytes_ = std::move(larger);
-        capacity *= 2;
       }
-      got = stream.read(bytes_.get() + size_, capacity - size_);
+      got = stream.read(bytes_.data() + size_, bytes_.size() - size_);
       if (got <= 0) {
         failed_ = got < 0;
         break;
@@ -81,7 +81,7 @@ class ReplayInput final : public InputStream {
   long read(char* dest, std::size_t size) override {
     if (pos_ == size_) return failed_ ? -1 : 0;
     const std::size_t n = size_ - pos_ < size ? size_ - pos_ : size;
-    std::copy(bytes_.get() + pos_, bytes_.get() + pos_ + n, dest);
+    std::copy(bytes_.data() + pos_, bytes_.data() + pos_ + n, dest);
     pos_ += n;
     return static_cast<long>(n);
   }
@@ -91,11 +91,11 @@ class ReplayInput final : public InputStream {
     pos_ = 0;
     return true;
   }
-  std::string_view bytes() const { return {bytes_.get(), size_}; }
+  std::string_view bytes() const { return {bytes_.data(), size_}; }
   bool failed() const { return failed_; }
 
  private:
-  std::unique_ptr<char[]> bytes_;
+  LargeBuffer bytes_;
   std::size_t size_ = 0;
   std::size_t pos_ = 0;
   bool failed_ = false;

@@ -2,10 +2,12 @@
 // Project for qhelpgenerator and today's Qt Assistant.
 #include <cstdio>
 
+#include "convert/xml_memory.h"
 #include "qhp/options.h"
 #include "qhp/run.h"
 
 int main(int argc, char** argv) {
+  sitemap::use_large_memory_for_libxml2();
   sitemap::QhpOptions options;
   std::string message;
   switch (sitemap::parse_options(argc, argv, options, message)) {
