@@ -72,6 +72,22 @@ TEST(LineReader, SplitsTheSameWhateverTheReadSizes) {
   EXPECT_EQ(whole_kinds.back(), LineRead::last_line);
 }
 
+// A stream that announces nothing of its size, as a FIFO does, is held whole all the same: the
+// buffer grows by copying, past the size at which its memory comes in huge pages, and a read
+// error is kept for its place.
+TEST(ReplayInput, HoldsAWholeStreamThatAnnouncesNoSize) {
+  std::string bytes(5 << 20, '\0');
+  for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 131 % 251);
+  ChunkedInput stream(bytes, 100000);
+  ReplayInput replay(stream);
+  EXPECT_FALSE(replay.failed());
+  EXPECT_EQ(replay.bytes(), bytes);
+  ChunkedInput failing(bytes, 100000, 3 << 20);
+  ReplayInput cut(failing);
+  EXPECT_TRUE(cut.failed());
+  EXPECT_EQ(cut.bytes(), std::string_view(bytes).substr(0, 3 << 20));
+}
+
 TEST(StripLineEnd, RemovesAnyMixOfTrailingCrAndLfOnly) {
   EXPECT_EQ(strip_line_end(std::string_view("<UL>\n")), "<UL>");
   EXPECT_EQ(strip_line_end(std::string_view("<UL>\r\n")), "<UL>");
