@@ -81,11 +81,11 @@ TEST(ReplayInput, HoldsAWholeStreamThatAnnouncesNoSize) {
   ChunkedInput stream(bytes, 100000);
   ReplayInput replay(stream);
   EXPECT_FALSE(replay.failed());
-  EXPECT_EQ(replay.bytes(), bytes);
+  EXPECT_TRUE(replay.bytes() == bytes);
   ChunkedInput failing(bytes, 100000, 3 << 20);
   ReplayInput cut(failing);
   EXPECT_TRUE(cut.failed());
-  EXPECT_EQ(cut.bytes(), std::string_view(bytes).substr(0, 3 << 20));
+  EXPECT_TRUE(cut.bytes() == std::string_view(bytes).substr(0, 3 << 20));
 }
 
 TEST(StripLineEnd, RemovesAnyMixOfTrailingCrAndLfOnly) {
