@@ -58,10 +58,8 @@ char* duplicate(const char* text) {
 
 }  // namespace
 
-void use_large_memory_for_libxml2() {
-#if SITEMAP_LARGE_MEMORY
-  xmlMemSetup(release, allocate, reallocate, duplicate);
-#endif
-}
+// Also under AddressSanitizer, where LargeAllocator takes everything from operator new: the
+// sanitizer then checks the headers and sizes too.
+void use_large_memory_for_libxml2() { xmlMemSetup(release, allocate, reallocate, duplicate); }
 
 }  // namespace sitemap
