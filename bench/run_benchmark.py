@@ -41,7 +41,9 @@ def project(data, pages, shape='mixed'):
 
 
 def timed(cmd, cwd):
-    """Wall seconds of one run."""
+    """Wall seconds of one run. What the runs before wrote is put on disk first, so that no
+    program pays for the write-back of another's output."""
+    os.sync()
     start = time.perf_counter()
     if subprocess.run(cmd, cwd=cwd, stdout=subprocess.DEVNULL,
                       stderr=subprocess.DEVNULL).returncode != 0:
