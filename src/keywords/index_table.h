@@ -151,14 +151,14 @@ class IndexTable {
                  Value value_of) const;
   bool starts_with_tail(const Local& a, const Key& key, std::string_view tail) const;
   void sort_locals();
-
-  // The texts kept: the Local values and the lines walks stop on.
-  LargeString text_;
-  std::uint32_t line_count_ = 0;
   // Keeps a walk's path among the texts; where the path, or the line a failed walk stops on, lies.
   WalkSpan span_of(const KeywordWalk& walk);
   // Where a climb from the entry on line `entry_line` ends, among the list starts read so far.
   std::uint32_t climb_from(std::uint32_t entry_line) const;
+
+  // The texts kept: the Local values, their keyword paths, and the lines walks stop on.
+  LargeString text_;
+  std::uint32_t line_count_ = 0;
 
   // The list start lines, in line order; a climb names one by its place here.
   LargeVector<ListStart> list_starts_;
