@@ -262,11 +262,12 @@ void QhpOutput::check_pages() {
   const std::vector<bool> repeated = find_repeats(page_hashes_, page);
   const std::vector<std::string>& files = settings_.files;  // sorted
   // Room for a warning about every page: a project without its pages gets as many.
-  constexpr std::string_view WARNING = "Warning: no file for page .\n";
-  warnings_.reserve(pages_.size() + count * WARNING.size());
+  constexpr std::string_view WARNING_START = "Warning: no file for page ";
+  constexpr std::string_view WARNING_END = ".\n";
+  warnings_.reserve(pages_.size() + count * (WARNING_START.size() + WARNING_END.size()));
   for (std::size_t i = 0; i < count; ++i) {
     if (repeated[i] || std::binary_search(files.begin(), files.end(), page(i))) continue;
-    warnings_.append("Warning: no file for page ").append(page(i)).append(".\n");
+    warnings_.append(WARNING_START).append(page(i)).append(WARNING_END);
   }
 }
 
