@@ -46,31 +46,34 @@ bool written(ContentsWalk& walk, bool ok) {
   return ok || fail_closing(walk.input.files, walk.input.report, walk.output.write_failure());
 }
 
+// The current line as a param line of `literal`, its value kept in `kept`: a junk line when
+// it is none, after the detail line `label` and the value when only its end is wrong.
+bool take_param(ContentsWalk& walk, std::string_view literal, std::string_view label,
+                std::string& kept) {
+  std::string_view value;
+  if (!line_starts_with(walk.input.line, literal)) return junk(walk);
+  if (!param_value(walk.input.line, literal, value)) {
+    report_detail(walk.input.report, label, value);
+    return junk(walk);
+  }
+  kept.assign(value);
+  return true;
+}
+
 // Reads one entry after its object line: a Name line, then either the object end line or a
 // Local line followed by one line that is consumed whatever it holds.
 bool read_contents_entry(ContentsWalk& walk) {
   SitemapInput& input = walk.input;
-  std::string_view value;
 
   if (!read_contents_line(input)) return false;
-  if (!line_starts_with(input.line, NAME_LITERAL)) return junk(walk);
-  if (!param_value(input.line, NAME_LITERAL, value)) {
-    report_detail(input.report, "Invalid title: ", value);
-    return junk(walk);
-  }
-  walk.entry.title.assign(value);
+  if (!take_param(walk, NAME_LITERAL, "Invalid title: ", walk.entry.title)) return false;
 
   if (!read_contents_line(input)) return false;
   if (line_is(input.line, OBJECT_END_LINE)) {
     // No page: the default ref, and no keyword lookup (so the default ref is not registered).
     return written(walk, walk.output.section(DEFAULT_REF, walk.entry.title));
   }
-  if (!line_starts_with(input.line, LOCAL_LITERAL)) return junk(walk);
-  if (!param_value(input.line, LOCAL_LITERAL, value)) {
-    report_detail(input.report, "Invalid ref: ", value);
-    return junk(walk);
-  }
-  walk.entry.ref.assign(value);
+  if (!take_param(walk, LOCAL_LITERAL, "Invalid ref: ", walk.entry.ref)) return false;
 
   // This line stands where the object end line belongs; it is consumed unexamined.
   if (!read_contents_line(input)) return false;
