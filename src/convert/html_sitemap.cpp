@@ -7,6 +7,8 @@
 #include <cstring>
 #include <vector>
 
+#include "output/xml_text.h"
+
 namespace sitemap {
 
 namespace {
@@ -130,8 +132,8 @@ void end_element(void* context, const xmlChar* tag) {
 // The parser's complaints about tag soup are not the user's concern: tag soup is the input.
 void ignore_error(void*, xmlErrorPtr) {}
 
-// Parses one file; false when the parser could not be set up (out of memory).
-bool parse(std::string_view bytes, const std::string& encoding, SitemapReader& reader) {
+// Parses one file, UTF-8 throughout; false when the parser could not be set up (out of memory).
+bool parse(std::string_view bytes, SitemapReader& reader) {
   htmlSAXHandler sax;
   std::memset(&sax, 0, sizeof sax);
   sax.startElement = start_element;
@@ -140,17 +142,12 @@ bool parse(std::string_view bytes, const std::string& encoding, SitemapReader& r
   sax.initialized = XML_SAX2_MAGIC;
   // UTF-8 is the parser's own: no handler, which would copy every byte once more (4% of a
   // run). The character set is ours to say, whatever a <meta> tag in the file claims.
-  const bool utf8 = encoding == "UTF-8";
-  htmlParserCtxtPtr parser = htmlCreatePushParserCtxt(
-      &sax, &reader, nullptr, 0, nullptr, utf8 ? XML_CHAR_ENCODING_UTF8 : XML_CHAR_ENCODING_NONE);
+  htmlParserCtxtPtr parser =
+      htmlCreatePushParserCtxt(&sax, &reader, nullptr, 0, nullptr, XML_CHAR_ENCODING_UTF8);
   if (parser == nullptr) return false;
   htmlCtxtUseOptions(parser, HTML_PARSE_RECOVER | HTML_PARSE_NOERROR | HTML_PARSE_NOWARNING |
                                  HTML_PARSE_NONET | HTML_PARSE_NOIMPLIED | HTML_PARSE_COMPACT |
                                  HTML_PARSE_IGNORE_ENC);
-  if (!utf8) {
-    xmlCharEncodingHandlerPtr handler = xmlFindCharEncodingHandler(encoding.c_str());
-    if (handler != nullptr) xmlSwitchToEncoding(parser, handler);
-  }
   // All at once, which spares the parser looking ahead for the end of every tag (5% of a run);
   // in pieces only past INT_MAX bytes, the most it takes at a time.
   constexpr std::size_t CHUNK = INT_MAX;
@@ -161,6 +158,17 @@ bool parse(std::string_view bytes, const std::string& encoding, SitemapReader& r
   } while (!bytes.empty());
   htmlFreeParserCtxt(parser);
   return true;
+}
+
+// Parses one file in `encoding`. The parser gets valid UTF-8 only: it stops at the first byte
+// its own converter cannot take (0x81 in windows-1252, say) and the rest of the file would be
+// lost, so the text is converted first, and a byte that does not decode becomes U+FFFD.
+bool parse(std::string_view bytes, const std::string& encoding, SitemapReader& reader) {
+  const bool utf8 = encoding == "UTF-8";
+  if (utf8 && is_valid_utf8(bytes)) return parse(bytes, reader);
+  XmlText text;
+  if (!utf8) text.set_encoding(encoding);
+  return parse(text.to_utf8_text(bytes), reader);
 }
 
 Outcome failed(Report& report, std::string_view message) {

@@ -225,14 +225,22 @@ void XmlText::to_utf8(std::string_view bytes) {
   iconv(converter_, nullptr, nullptr, nullptr, nullptr);
   char* in = const_cast<char*>(bytes.data());
   std::size_t in_left = bytes.size();
+  // Room for a piece of the input at a time, so that a whole file converted at once does not
+  // first clear four times its size.
+  constexpr std::size_t PIECE = 64 * 1024;
   while (in_left > 0) {
+    std::size_t piece_left = in_left < PIECE ? in_left : PIECE;
+    const std::size_t rest = in_left - piece_left;
     // A byte becomes at most 4 bytes of UTF-8 in the character sets iconv converts from.
     const std::size_t used = utf8_.size();
-    utf8_.resize(used + 4 * in_left + 16);
+    utf8_.resize(used + 4 * piece_left + 16);
     char* out = utf8_.data() + used;
     std::size_t out_left = utf8_.size() - used;
-    const std::size_t result = iconv(converter_, &in, &in_left, &out, &out_left);
+    const std::size_t result = iconv(converter_, &in, &piece_left, &out, &out_left);
     utf8_.resize(utf8_.size() - out_left);
+    in_left = rest + piece_left;
+    // A character cut off at the end of a piece waits for the next one.
+    if (result == static_cast<std::size_t>(-1) && errno == EINVAL && rest > 0) continue;
     if (result == static_cast<std::size_t>(-1) && errno != E2BIG) {
       // A byte the character set does not define, or a sequence cut off at the end.
       utf8_ += REPLACEMENT;
@@ -260,6 +268,11 @@ void XmlText::decode_references() {
     }
   }
   decoded_.append(rest.data(), rest.size());
+}
+
+std::string_view XmlText::to_utf8_text(std::string_view bytes) {
+  to_utf8(bytes);
+  return utf8_;
 }
 
 std::string_view XmlText::decode(std::string_view value) {

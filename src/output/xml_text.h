@@ -44,6 +44,9 @@ class XmlText {
   // `value` as plain UTF-8 text: character set and character references decoded; a byte that
   // does not decode becomes U+FFFD. Valid until the next call (or as long as `value`).
   std::string_view decode(std::string_view value);
+  // `bytes` in the character set as UTF-8 text, references left as they stand; a byte that
+  // does not decode becomes U+FFFD. Valid until the next call.
+  std::string_view to_utf8_text(std::string_view bytes);
   // UTF-8 text escaped for an XML attribute or element, characters XML cannot hold dropped.
   // For std::string and LargeString.
   template <typename String>
