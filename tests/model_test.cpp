@@ -6,7 +6,8 @@
 // keywords at depth 2 and 3 past that line, thousands of distinct pages listed twice (the growth
 // of the set of pages looked up), a DCF of several MB and a keyword path over 64 KiB (the file
 // output's buffer), values sharing their first 16 bytes and more, many anchors of one page, many
-// equal values; and hundreds of small projects damaged at random for the failure paths.
+// equal values, over a thousand refs looked up again at another length; and hundreds of small
+// projects damaged at random for the failure paths.
 //
 // usage: model_test [SMALL_PROJECTS]   On a difference, the inputs are left in model_failure/.
 #include <fcntl.h>
@@ -209,6 +210,20 @@ Project many_pages_project() {
   return {"many pages", make_contents(rng, twice), index.text + TAIL};
 }
 
+// Refs that are prefixes of a page looked up before ("p.htm" after "p.html"): the same first
+// match at another length, for more than a thousand pages, each ref listed again later.
+Project second_lengths_project() {
+  Rng rng(3);
+  std::vector<std::string> pages, listed;
+  for (int i = 0; i < 1500; ++i) pages.push_back("q" + std::to_string(i) + ".html");
+  for (const std::string& page : pages) listed.push_back(page);
+  for (const std::string& page : pages) listed.push_back(page.substr(0, page.size() - 1));
+  for (const std::string& page : pages) listed.push_back(page.substr(0, page.size() - 1));
+  IndexWriter index(rng, pages);
+  for (std::size_t n = 0; n < 1600; ++n) index.entry("word " + std::to_string(n), 1, false);
+  return {"second lengths", make_contents(rng, listed, 0), index.text + TAIL};
+}
+
 std::vector<std::string> lines_of(const std::string& text) {
   std::vector<std::string> lines;
   std::istringstream in(text);
@@ -372,7 +387,7 @@ bool same(const Project& p, bool through_file, std::size_t* dcf_size = nullptr) 
 int main(int argc, char** argv) {
   const long small = argc > 1 ? std::atol(argv[1]) : 1500;
   int failed = 0;
-  for (const Project& p : {large_project(), many_pages_project()}) {
+  for (const Project& p : {large_project(), many_pages_project(), second_lengths_project()}) {
     std::size_t dcf_size = 0;
     if (!same(p, true, &dcf_size)) ++failed;
     std::printf("%s: %zu index lines, %zu contents lines, DCF of %zu bytes\n", p.label.c_str(),

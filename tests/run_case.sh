@@ -7,7 +7,8 @@
 # output is OUTPUT (default qt-assistant.dcf, whose program gets arguments it must ignore), or
 # the name in the case's file `output`.
 # An executable file named setup in the case folder runs in the scratch folder first, for what
-# git cannot hold (links, special files).
+# git cannot hold (links, special files). A file named ulimit holds the options of a ulimit
+# command that limits the program's run (open files, file size).
 # usage: run_case.sh PROGRAM CASE_DIR [OUTPUT]
 set -u
 bin=$1
@@ -19,7 +20,8 @@ scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 mkdir "$scratch/run"
 cp -R "$case_dir/." "$scratch/run/"
-rm -f "$scratch/run"/expected.* "$scratch/run/setup" "$scratch/run/args" "$scratch/run/output"
+rm -f "$scratch/run"/expected.* "$scratch/run/setup" "$scratch/run/args" "$scratch/run/output" \
+  "$scratch/run/ulimit"
 if [ -f "$case_dir/setup" ]; then
   (cd "$scratch/run" && sh "$case_dir/setup") || { echo "setup failed"; exit 1; }
 fi
@@ -31,7 +33,9 @@ elif [ "$output" = qt-assistant.dcf ]; then
 else
   set --
 fi
-(cd "$scratch/run" && exec "$bin" "$@" >"$scratch/stdout" 2>"$scratch/stderr")
+limits=
+[ -f "$case_dir/ulimit" ] && limits=$(cat "$case_dir/ulimit")
+(cd "$scratch/run" && ulimit ${limits:--c 0} && exec "$bin" "$@" >"$scratch/stdout" 2>"$scratch/stderr")
 echo $? >"$scratch/status"
 
 failed=0

@@ -86,6 +86,13 @@ TEST(ReplayInput, HoldsAWholeStreamThatAnnouncesNoSize) {
   ReplayInput cut(failing);
   EXPECT_TRUE(cut.failed());
   EXPECT_TRUE(cut.bytes() == std::string_view(bytes).substr(0, 3 << 20));
+  // Read again, before and after a rewind, the error comes where the end would.
+  std::string block(4 << 20, '\0');
+  for (int pass = 0; pass < 2; ++pass) {
+    EXPECT_EQ(cut.read(block.data(), block.size()), 3 << 20);
+    EXPECT_EQ(cut.read(block.data(), block.size()), -1);
+    EXPECT_TRUE(cut.rewind());
+  }
 }
 
 TEST(StripLineEnd, RemovesAnyMixOfTrailingCrAndLfOnly) {

@@ -17,7 +17,10 @@ TEST(Utf8Check, PiecesGiveTheVerdictOfTheWhole) {
                                "overlong \xC0\xAF",
                                "surrogate \xED\xA0\x80",
                                "past U+10FFFF \xF4\x90\x80\x80",
-                               "windows-1252 caf\xE9"};
+                               "windows-1252 caf\xE9",
+                               "overlong three bytes \xE0\x80\x80",
+                               "bad third byte \xE2\x82\x41",
+                               "U+1F600 \xF0\x9F\x98\x80"};
   for (const std::string& text : texts) {
     const bool whole = is_valid_utf8(text);
     for (std::size_t a = 0; a <= text.size(); ++a) {
@@ -30,9 +33,10 @@ TEST(Utf8Check, PiecesGiveTheVerdictOfTheWhole) {
       }
     }
   }
-  EXPECT_TRUE(is_valid_utf8(texts[1]));
+  EXPECT_TRUE(is_valid_utf8(texts[1]) && is_valid_utf8(texts[10]));
   EXPECT_FALSE(is_valid_utf8(texts[2]) || is_valid_utf8(texts[3]) || is_valid_utf8(texts[4]) ||
-               is_valid_utf8(texts[5]) || is_valid_utf8(texts[6]) || is_valid_utf8(texts[7]));
+               is_valid_utf8(texts[5]) || is_valid_utf8(texts[6]) || is_valid_utf8(texts[7]) ||
+               is_valid_utf8(texts[8]) || is_valid_utf8(texts[9]));
 }
 
 }  // namespace

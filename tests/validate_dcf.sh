@@ -11,6 +11,7 @@ values_verbatim         unescaped & < and quotes in values, copied verbatim
 list_start_on_line_12   the examined top-level list start leaves a stray ">" in the DCF element
 long_line_in_head       a head line read in two pieces moves the list start onto line 12
 line_of_32767_in_head   the same, with a line of exactly 32767 bytes and its line feed
+keywords_ref_ending_in_quote  a ref ending in a quote and ">" is copied verbatim into the DCF
 '
 failed=0
 work=$(mktemp -d)
