@@ -45,8 +45,8 @@ void check_qhp(std::string_view contents_bytes, std::string_view index_bytes,
   sitemap::XmlText text;
   const bool utf8 = sitemap::is_valid_utf8(contents_bytes) && sitemap::is_valid_utf8(index_bytes);
   require(text.set_encoding(utf8 ? "UTF-8" : "WINDOWS-1252"));
-  static const sitemap::QhpSettings settings{
-      "fuzz", "Fuzz & <Title>", "doc", "fuzz.qhp", {"a.html", "b c.html"}};
+  static const sitemap::QhpSettings settings{"fuzz", "Fuzz & <Title>", "doc", "fuzz.qhp",
+                                             sitemap::FileNames({"a.html", "b c.html"})};
   sitemap::QhpOutput output(qhp, settings, text);
   const sitemap::Outcome outcome = sitemap::convert_sitemap(files, output, report);
   require(outcome == dcf_outcome && report.out == dcf_report.out && report.err == dcf_report.err);
@@ -61,7 +61,8 @@ void check_html(std::string_view contents_bytes, std::string_view index_bytes) {
   const bool utf8 = sitemap::is_valid_utf8(contents_bytes) && sitemap::is_valid_utf8(index_bytes);
   const sitemap::HtmlSitemap sitemap{contents_bytes, index_bytes, !index_bytes.empty(),
                                      "Contents.hhc", "Index.hhk", utf8 ? "UTF-8" : "WINDOWS-1252"};
-  static const sitemap::QhpSettings settings{"fuzz", "Fuzz", "doc", "fuzz.qhp", {"a.html"}};
+  static const sitemap::QhpSettings settings{"fuzz", "Fuzz", "doc", "fuzz.qhp",
+                                             sitemap::FileNames({"a.html"})};
   sitemap::QhpOutput output(qhp, settings, text);
   sitemap::Report report;
   if (sitemap::convert_html_sitemap(sitemap, output, report) == sitemap::Outcome::success) {

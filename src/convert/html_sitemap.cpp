@@ -189,7 +189,8 @@ Outcome convert_html_sitemap(const HtmlSitemap& sitemap, OutputFormat& output, R
   if (sitemap.has_index) {
     SitemapReader index{false, output};
     if (!parse(sitemap.index, sitemap.encoding, index)) return failed(report, OUT_OF_MEMORY);
-    if (!index.found_object) {
+    if (sitemap.index_has_entries != nullptr) *sitemap.index_has_entries = index.found_object;
+    if (!index.found_object && sitemap.index_has_entries == nullptr) {
       return failed(report, "No sitemap object (<OBJECT type=\"text/sitemap\">) in " +
                                 sitemap.index_name + ".");
     }

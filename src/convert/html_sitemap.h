@@ -19,6 +19,9 @@ struct HtmlSitemap {
   std::string contents_name;
   std::string index_name;
   std::string encoding;  // the character set of both, by a name iconv knows
+  // Where given, an index without a single sitemap object is no failure (HTML Help Workshop
+  // writes one for a project without keywords): this is set false instead.
+  bool* index_has_entries = nullptr;
 };
 
 // Writes the contents as the tree of sections, then the index as keywords: every index entry with

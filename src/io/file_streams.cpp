@@ -155,7 +155,9 @@ ReplacingFileOutput::~ReplacingFileOutput() {
 
 std::unique_ptr<ReplacingFileOutput> ReplacingFileOutput::create(const std::string& target) {
   // Hidden, so that a listing of the project's files never takes it for one of them.
-  std::string temporary = "." + target + ".XXXXXX";
+  const std::size_t slash = target.rfind('/');
+  const std::size_t base = slash == std::string::npos ? 0 : slash + 1;
+  std::string temporary = target.substr(0, base) + "." + target.substr(base) + ".XXXXXX";
   const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
   if (fd < 0) return nullptr;
   // mkostemp makes the file private; the finished file gets the usual permissions.

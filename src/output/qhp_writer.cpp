@@ -12,27 +12,6 @@ constexpr std::string_view DEFAULT_PAGE = "index.html";
 constexpr std::string_view KEYWORD_START = "      <keyword name=\"";
 constexpr std::string_view INDENT = "                                                            ";
 
-int hex_value(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-// A page's file name: the page with its %XX escapes decoded.
-void file_of_page(std::string_view page, std::string& name) {
-  name.clear();
-  for (std::size_t i = 0; i < page.size(); ++i) {
-    if (page[i] == '%' && i + 2 < page.size() && hex_value(page[i + 1]) >= 0 &&
-        hex_value(page[i + 2]) >= 0) {
-      name += static_cast<char>(hex_value(page[i + 1]) * 16 + hex_value(page[i + 2]));
-      i += 2;
-    } else {
-      name += page[i];
-    }
-  }
-}
-
 // Appends `start` (the text up to the attribute value's opening quote), then the value escaped,
 // then its closing quote.
 template <typename String>
@@ -109,11 +88,7 @@ bool QhpOutput::begin() {
   XmlText::append_escaped(element_, settings_.namespace_name);
   element_ += "</namespace>\n  <virtualFolder>";
   XmlText::append_escaped(element_, settings_.virtual_folder);
-  element_ += "</virtualFolder>\n  <filterSection>\n    <toc>\n      ";
-  append_attribute(element_, "<section title=\"", settings_.title);
-  append_attribute(element_, " ref=\"", DEFAULT_PAGE);
-  element_ += ">\n";
-  check_page(DEFAULT_PAGE);
+  element_ += "</virtualFolder>\n  <filterSection>\n    <toc>\n";
   open_elements_ = 4;  // QtHelpProject, filterSection, toc and the root section
   // Room for the keywords as the inputs announce them, spared growing (and copying) them.
   keywords_.reserve(settings_.keyword_bytes_hint);
@@ -126,7 +101,20 @@ bool QhpOutput::begin() {
   page_hashes_.reserve(lines);
   page_begins_.reserve(lines);
   entry_open_.assign(1, false);
-  return out_.write(element_);
+  if (!out_.write(element_)) return false;
+  if (settings_.root_ref.empty()) return true;
+  check_page(settings_.root_ref);
+  return write_root(settings_.root_ref);
+}
+
+// The root section's start, written before the first entry: its page may be that entry's.
+bool QhpOutput::write_root(std::string_view ref) {
+  root_written_ = true;
+  std::string line = "      ";
+  append_attribute(line, "<section title=\"", settings_.title);
+  append_attribute(line, " ref=\"", ref);
+  line += ">\n";
+  return out_.write(line);
 }
 
 bool QhpOutput::close_entry() {
@@ -147,7 +135,10 @@ bool QhpOutput::section(std::string_view ref, std::string_view title) {
   tag_open_ = false;
   element_.clear();
   append_attribute(element_, "<section title=\"", text_.decode(title));
-  append_attribute(element_, " ref=\"", page_ref(ref));
+  // (Only now: the decoded title and ref share one buffer.)
+  ref = page_ref(ref);
+  if (!root_written_ && !write_root(ref)) return false;
+  append_attribute(element_, " ref=\"", ref);
   if (!write_indent(open_elements_) || !out_.write(element_)) return false;
   tag_open_ = true;
   ++open_elements_;
@@ -185,6 +176,7 @@ bool QhpOutput::keyword(std::string_view ref, std::string_view path) {
 }
 
 bool QhpOutput::end() {
+  if (!root_written_ && !write_root(DEFAULT_PAGE)) return false;
   while (!entry_open_.empty()) {
     if (!close_entry()) return false;
     entry_open_.pop_back();
@@ -193,13 +185,15 @@ bool QhpOutput::end() {
       !out_.write("    </keywords>\n    <files>\n")) {
     return false;
   }
-  for (const std::string& file : settings_.files) {
+  const std::vector<std::string> pages = check_pages();
+  const std::vector<std::string> packed =
+      settings_.pack_files ? settings_.pack_files(pages) : std::vector<std::string>();
+  for (const std::string& file : settings_.pack_files ? packed : settings_.files.all()) {
     element_ = "      <file>";
     XmlText::append_escaped(element_, file);
     element_ += "</file>\n";
     if (!out_.write(element_)) return false;
   }
-  check_pages();
   return out_.write("    </files>\n  </filterSection>\n</QtHelpProject>\n");
 }
 
@@ -230,11 +224,30 @@ bool QhpOutput::write_keywords() {
 
 std::string_view QhpOutput::page_ref(std::string_view ref) {
   ref = text_.decode(ref);
+  if (settings_.html_help_links) {
+    if (has_scheme(ref)) return ref;  // another help file, or the web: not ours to check
+    ref = resolve_link(ref);
+  }
   // Assistant finds no page by a ref that starts with "./".
   while (ref.substr(0, 2) == "./") ref.remove_prefix(2);
   if (ref.empty()) ref = DEFAULT_PAGE;
   check_page(ref);
   return ref;
+}
+
+std::string_view QhpOutput::resolve_link(std::string_view ref) {
+  const std::size_t hash = ref.find('#');
+  const std::string_view page = ref.substr(0, hash);
+  const std::string_view anchor = hash == std::string_view::npos ? "" : ref.substr(hash);
+  if (page.empty()) return ref;
+  const std::string path = normalize_link("", page);
+  if (path.empty()) return ref;  // it leaves the project: left as it stands
+  const std::string* file = settings_.files.find(percent_decoded(path));
+  // A name found as it stands keeps its escapes; one found by its letter case is written as the
+  // file is called.
+  resolved_ = file == nullptr || percent_decoded(path) == *file ? path : *file;
+  resolved_.append(anchor);
+  return resolved_;
 }
 
 void QhpOutput::check_page(std::string_view ref) {
@@ -245,7 +258,7 @@ void QhpOutput::check_page(std::string_view ref) {
   if (page == last_page_) return;
   last_page_.assign(page);
   if (page.find('%') != std::string_view::npos) {
-    file_of_page(page, file_);
+    file_ = percent_decoded(page);
     page = file_;
   }
   page_hashes_.push_back(std::hash<std::string_view>{}(page));
@@ -253,22 +266,25 @@ void QhpOutput::check_page(std::string_view ref) {
   pages_.append(page);
 }
 
-void QhpOutput::check_pages() {
+std::vector<std::string> QhpOutput::check_pages() {
   const std::size_t count = page_begins_.size();
   const auto page = [&](std::size_t i) {
     const std::size_t end = i + 1 < count ? page_begins_[i + 1] : pages_.size();
     return std::string_view(pages_).substr(page_begins_[i], end - page_begins_[i]);
   };
   const std::vector<bool> repeated = find_repeats(page_hashes_, page);
-  const std::vector<std::string>& files = settings_.files;  // sorted
+  std::vector<std::string> distinct;
   // Room for a warning about every page: a project without its pages gets as many.
   constexpr std::string_view WARNING_START = "Warning: no file for page ";
   constexpr std::string_view WARNING_END = ".\n";
   warnings_.reserve(pages_.size() + count * (WARNING_START.size() + WARNING_END.size()));
   for (std::size_t i = 0; i < count; ++i) {
-    if (repeated[i] || std::binary_search(files.begin(), files.end(), page(i))) continue;
+    if (repeated[i]) continue;
+    if (settings_.pack_files) distinct.emplace_back(page(i));
+    if (settings_.files.contains(page(i))) continue;
     warnings_.append(WARNING_START).append(page(i)).append(WARNING_END);
   }
+  return distinct;
 }
 
 }  // namespace sitemap

@@ -4,11 +4,13 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
+#include "io/file_names.h"
 #include "io/large_memory.h"
 #include "io/streams.h"
 #include "output/output_format.h"
@@ -22,7 +24,16 @@ struct QhpSettings {
   std::string virtual_folder = "doc";
   std::string output_name = "qt-assistant.qhp";
   // The project's files, relative to its folder, sorted, in UTF-8; pages are looked up here.
-  std::vector<std::string> files;
+  FileNames files;
+  // The page of the root section; empty: the page of the first entry of the contents.
+  std::string root_ref = "index.html";
+  // Whether refs are read as HTML Help reads them: '\' between folders, a page that names no
+  // file exactly taken for the one file that differs in letter case only (and written with
+  // that file's name), links with a scheme left as they stand and not checked.
+  bool html_help_links = false;
+  // The files the .qhp lists, given the files the pages of the contents and index name;
+  // without it, all of `files`.
+  std::function<std::vector<std::string>(const std::vector<std::string>& pages)> pack_files;
   // About how many bytes the keyword list will take, if known: room made for them at once.
   std::size_t keyword_bytes_hint = 0;
 };
@@ -47,10 +58,14 @@ class QhpOutput final : public OutputFormat {
  private:
   // The ref as the .qhp holds it: decoded, without a leading "./", "index.html" when empty.
   std::string_view page_ref(std::string_view ref);
+  // The ref with its page named as a file of the project names it, where HTML Help would find it.
+  std::string_view resolve_link(std::string_view ref);
+  bool write_root(std::string_view ref);
   void check_page(std::string_view ref);
   bool write_indent(int depth);
   bool write_keywords();
-  void check_pages();
+  // Warns of the pages that name no file; the distinct pages, where the files to pack need them.
+  std::vector<std::string> check_pages();
   bool close_entry();
 
   OutputStream& out_;
@@ -65,6 +80,8 @@ class QhpOutput final : public OutputFormat {
   LargeVector<std::uint64_t> page_begins_;
   std::string last_page_;
   std::string file_;
+  std::string resolved_;
+  bool root_written_ = false;
   LargeString warnings_;
 
   // For each open list, from the top level down: whether its last entry is still open. An

@@ -17,12 +17,19 @@ namespace {
 constexpr const char* PROGRAM = "sitemap-to-qhp";
 
 constexpr const char* USAGE =
-    "Usage: sitemap-to-qhp [OPTION]...\n"
-    "Convert the HTML Help sitemaps of the current folder (Contents.hhc, Index.hhk) into a Qt\n"
-    "Help Project, qt-assistant.qhp, for qhelpgenerator and Qt Assistant.\n"
+    "Usage: sitemap-to-qhp [OPTION]... [PROJECT.hhp]\n"
+    "Convert an HTML Help project into a Qt Help Project for qhelpgenerator and Qt Assistant.\n"
+    "With PROJECT.hhp: the project as its author made it (its sitemaps, title, start page and\n"
+    "code page), into a folder of its own, NAME/NAME.qhp with the pages it packs, converted to\n"
+    "UTF-8. Without: the sitemaps of the current folder (Contents.hhc, Index.hhk), into\n"
+    "qt-assistant.qhp beside them.\n"
     "\n"
-    "  --namespace NS         the help namespace (default ordax.documentation)\n"
-    "  --title TEXT           the title of the root section (default ORDAX Documentation)\n"
+    "  --output-dir DIR       the folder to convert a project into, new or empty (default\n"
+    "                         NAME, the stem of the project's compiled file)\n"
+    "  --namespace NS         the help namespace (default ordax.documentation; for a project,\n"
+    "                         made from NAME)\n"
+    "  --title TEXT           the title of the root section (default ORDAX Documentation; with\n"
+    "                         --html or a project, the project's own title)\n"
     "  --virtual-folder NAME  the virtual folder (default doc)\n"
     "  --output NAME.qhp      the file to write in the current folder (default qt-assistant.qhp)\n"
     "  --encoding NAME        the inputs' character set (default UTF-8 when both files are\n"
@@ -46,7 +53,8 @@ enum Option {
   encoding,
   contents,
   index,
-  html
+  html,
+  output_dir
 };
 
 const option LONG_OPTIONS[] = {{"namespace", required_argument, nullptr, namespace_option},
@@ -57,6 +65,7 @@ const option LONG_OPTIONS[] = {{"namespace", required_argument, nullptr, namespa
                                {"contents", required_argument, nullptr, contents},
                                {"index", required_argument, nullptr, index},
                                {"html", no_argument, nullptr, html},
+                               {"output-dir", required_argument, nullptr, output_dir},
                                {"help", no_argument, nullptr, 'h'},
                                {"version", no_argument, nullptr, 'V'},
                                {nullptr, 0, nullptr, 0}};
@@ -116,15 +125,18 @@ Parsed parse_options(int argc, char** argv, QhpOptions& options, std::string& me
     switch (c) {
       case namespace_option:
         settings.namespace_name = optarg;
+        options.namespace_given = true;
         break;
       case title:
         settings.title = optarg;
+        options.title_given = true;
         break;
       case virtual_folder:
         settings.virtual_folder = optarg;
         break;
       case output:
         settings.output_name = optarg;
+        options.output_given = true;
         break;
       case encoding:
         options.encoding = optarg;
@@ -132,9 +144,15 @@ Parsed parse_options(int argc, char** argv, QhpOptions& options, std::string& me
         break;
       case contents:
         options.contents = optarg;
+        options.contents_given = true;
         break;
       case index:
         options.index = optarg;
+        options.index_given = true;
+        break;
+      case output_dir:
+        options.output_dir = optarg;
+        if (options.output_dir.empty()) return usage_error(message, "the output folder is empty");
         break;
       case html:
         options.html = true;
@@ -151,8 +169,12 @@ Parsed parse_options(int argc, char** argv, QhpOptions& options, std::string& me
         return usage_error(message, "unknown option '" + given + "'");
     }
   }
+  if (optind < argc) options.project = argv[optind++];
   if (optind < argc) {
     return usage_error(message, "unexpected argument '" + std::string(argv[optind]) + "'");
+  }
+  if (options.project.empty() && !options.output_dir.empty()) {
+    return usage_error(message, "--output-dir needs a project to convert");
   }
   if (const char* problem = namespace_problem(settings.namespace_name)) {
     return usage_error(message, "invalid namespace '" + settings.namespace_name + "': " + problem);

@@ -13,6 +13,15 @@ struct QhpOptions {
   std::string contents = "Contents.hhc";
   std::string index = "Index.hhk";
   bool html = false;  // read the sitemaps as HTML instead of by the strict line grammar
+  // A project file (.hhp) to convert into a folder of its own, and that folder.
+  std::string project;
+  std::string output_dir;
+  // Which settings the command line gave, to win over the project's.
+  bool namespace_given = false;
+  bool title_given = false;
+  bool output_given = false;
+  bool contents_given = false;
+  bool index_given = false;
 };
 
 enum class Parsed { run, done, usage_error };

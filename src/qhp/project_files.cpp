@@ -81,4 +81,16 @@ std::vector<std::string> list_project_files(const std::string& folder, std::stri
   return std::move(listing.files);
 }
 
+std::vector<std::string> list_folder_names(const std::string& folder) {
+  std::vector<std::string> names;
+  DIR* dir = ::opendir(folder.c_str());
+  if (dir == nullptr) return names;
+  while (const dirent* entry = ::readdir(dir)) {
+    const std::string_view name = entry->d_name;
+    if (name != "." && name != "..") names.emplace_back(name);
+  }
+  ::closedir(dir);
+  return names;
+}
+
 }  // namespace sitemap

@@ -12,4 +12,7 @@ namespace sitemap {
 // letter case). A name that is not UTF-8 is left out with a line in `warnings`.
 std::vector<std::string> list_project_files(const std::string& folder, std::string& warnings);
 
+// The names in one folder, "." and ".." left out.
+std::vector<std::string> list_folder_names(const std::string& folder);
+
 }  // namespace sitemap

@@ -1,5 +1,9 @@
 #include "qhp/run.h"
 
+#include <limits.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <new>
@@ -7,6 +11,9 @@
 #include "convert/converter.h"
 #include "convert/html_sitemap.h"
 #include "io/file_streams.h"
+#include "project/help_project.h"
+#include "project/output_folder.h"
+#include "project/pages.h"
 #include "qhp/project_files.h"
 
 namespace sitemap {
@@ -101,47 +108,191 @@ bool read_whole(QhpRun& run, InputStream& stream, const std::string& name,
   return false;
 }
 
-// --html: both files read whole and parsed as HTML. A project without an index file gets no
-// keywords, with a warning.
-Outcome convert_html(QhpRun& run) {
+// The name of a folder, for a book that gives no title of its own.
+std::string folder_name(const std::string& folder) {
+  char resolved[PATH_MAX];
+  if (::realpath(folder.empty() ? "." : folder.c_str(), resolved) == nullptr) return "Help";
+  const std::string path = resolved;
+  const std::string name = path.substr(path.rfind('/') + 1);
+  return name.empty() || !is_valid_utf8(name) ? "Help" : name;
+}
+
+// The title of the root section where the command line gives none: the project's, else the
+// <title> of the start page, else the name of the project's folder.
+std::string book_title(const std::string& project_title, const std::string& folder,
+                       const std::string& start_page, const std::string& code_page) {
+  if (!project_title.empty()) return project_title;
+  std::string bytes, converted;
+  if (!start_page.empty() && read_file(folder + start_page, bytes)) {
+    const std::string title =
+        page_title(page_as_utf8(bytes, code_page, converted) ? converted : bytes);
+    if (!title.empty() && is_valid_utf8(title)) return title;
+  }
+  return folder_name(folder);
+}
+
+// The sitemaps of a project read as HTML, decoded to UTF-8, into the .qhp. A project without an
+// index file, or with an index without entries, gets no keywords, with a warning.
+Outcome convert_sitemaps(QhpRun& run, const std::string& contents_path,
+                         const std::string& index_path, const std::string& code_page) {
   const QhpOptions& options = run.options;
-  std::unique_ptr<FileInput> contents_file = open_input_file(options.contents);
-  if (!contents_file) return fail_run(run, "Failed to open " + options.contents + ".");
-  std::unique_ptr<FileInput> index_file = open_input_file(options.index);
-  if (!index_file && errno != ENOENT) return fail_run(run, "Failed to open " + options.index + ".");
+  std::unique_ptr<FileInput> contents_file = open_input_file(contents_path);
+  if (!contents_file) return fail_run(run, "Failed to open " + contents_path + ".");
+  std::unique_ptr<FileInput> index_file;
+  if (!index_path.empty()) {
+    index_file = open_input_file(index_path);
+    if (!index_file && errno != ENOENT) return fail_run(run, "Failed to open " + index_path + ".");
+  }
   if (!index_file) {
-    run.warnings += "Warning: no index file " + options.index + ": the help gets no keywords.\n";
+    run.warnings += "Warning: no index file" + (index_path.empty() ? "" : " " + index_path) +
+                    ": the help gets no keywords.\n";
   }
   std::unique_ptr<ReplayInput> contents, index;
-  if (!read_whole(run, *contents_file, options.contents, contents)) return Outcome::failure;
-  if (index_file && !read_whole(run, *index_file, options.index, index)) return Outcome::failure;
+  if (!read_whole(run, *contents_file, contents_path, contents)) return Outcome::failure;
+  if (index_file && !read_whole(run, *index_file, index_path, index)) return Outcome::failure;
 
-  HtmlSitemap sitemap{contents->bytes(), index ? index->bytes() : std::string_view(),
-                      index != nullptr,  options.contents,
-                      options.index,     options.encoding};
-  if (sitemap.encoding.empty()) {
-    const bool utf8 = is_valid_utf8(sitemap.contents) && is_valid_utf8(sitemap.index);
-    sitemap.encoding = utf8 ? "UTF-8" : FALLBACK_ENCODING;
-  }
-  run.options.settings.keyword_bytes_hint = sitemap.index.size() / 2;
+  const std::string contents_text =
+      decode_sitemap(contents->bytes(), options.encoding, code_page, contents_path, run.warnings);
+  const std::string index_text =
+      index ? decode_sitemap(index->bytes(), options.encoding, code_page, index_path, run.warnings)
+            : std::string();
+  bool index_has_entries = true;
+  const HtmlSitemap sitemap{contents_text, index_text, index != nullptr,  contents_path,
+                            index_path,    "UTF-8",    &index_has_entries};
+  run.options.settings.keyword_bytes_hint = index_text.size() / 2;
   // The parser hands out the values in UTF-8, their references decoded.
   run.text.set_encoding("UTF-8");
   run.text.set_references(false);
-  run.options.settings.files = list_project_files(".", run.warnings);
+  run.options.settings.html_help_links = true;
 
-  return write_qhp(run, [&](OutputStream&, QhpOutput& qhp, bool&) {
+  const Outcome outcome = write_qhp(run, [&](OutputStream&, QhpOutput& qhp, bool&) {
     return convert_html_sitemap(sitemap, qhp, run.report);
   });
+  if (outcome == Outcome::success && !index_has_entries) {
+    run.warnings += "Warning: no entries in " + index_path + ": the help gets no keywords.\n";
+  }
+  return outcome;
 }
 
-Outcome convert(QhpRun& run) {
+// One warning for the pages Assistant will show garbled, in the modes that write in place.
+void warn_of_pages_not_utf8(QhpRun& run, const std::string& folder) {
+  const std::size_t count = count_pages_not_utf8(folder, run.options.settings.files.all());
+  if (count == 0) return;
+  run.warnings += "Warning: " + std::to_string(count) + (count == 1 ? " page is" : " pages are") +
+                  " not UTF-8, and Qt Assistant shows every non-ASCII character of them as "
+                  "'\xEF\xBF\xBD': convert the project from its .hhp, or give --encoding.\n";
+}
+
+// --html: the sitemaps of the current folder, read as HTML.
+Outcome convert_html(QhpRun& run) {
+  QhpSettings& settings = run.options.settings;
+  settings.files = FileNames(list_project_files(".", run.warnings));
+  const std::string* start = settings.files.find("index.html");
+  settings.root_ref = start != nullptr ? *start : std::string();
+  if (!run.options.title_given) {
+    settings.title = book_title("", "", settings.root_ref, run.options.encoding);
+  }
+  warn_of_pages_not_utf8(run, "");
+  return convert_sitemaps(run, run.options.contents, run.options.index, "");
+}
+
+// A path the project names, as the file it names where HTML Help would find one (a file of the
+// same name in another letter case, '\' between folders); else as it stands.
+std::string find_in_folder(const std::string& folder, const std::string& path) {
+  std::string found;
+  std::string at = folder;
+  const std::string normal = normalize_link("", path);
+  if (normal.empty()) return path;
+  std::size_t start = 0;
+  while (start <= normal.size()) {
+    const std::size_t end = std::min(normal.find('/', start), normal.size());
+    const std::string part = normal.substr(start, end - start);
+    start = end + 1;
+    std::string match = part;
+    struct stat st;
+    if (::stat((at + part).c_str(), &st) != 0) {
+      const std::vector<std::string> names = list_folder_names(at.empty() ? "." : at);
+      for (const std::string& name : names) {
+        if (ascii_lower(name) == ascii_lower(part)) match = name;
+      }
+    }
+    found += (found.empty() ? "" : "/") + match;
+    at += match + "/";
+  }
+  return found;
+}
+
+// PROJECT.hhp: the project converted into a folder of its own.
+Outcome convert_project(QhpRun& run, OutputFolder& out) {
+  QhpOptions& options = run.options;
+  QhpSettings& settings = options.settings;
+  ProjectFile project;
+  std::string error;
+  if (!read_project_file(options.project, options.encoding, project, error, run.warnings)) {
+    return fail_run(run, error);
+  }
+  const std::string& folder = project.folder;
+  settings.files = FileNames(list_project_files(folder.empty() ? "." : folder, run.warnings));
+
+  std::string contents = options.contents_given ? options.contents : project.contents;
+  if (contents.empty()) {
+    return fail_run(run, options.project + " names no contents file (Contents file=).");
+  }
+  const std::string contents_path = folder + find_in_folder(folder, contents);
+  struct stat st;
+  if (::stat(contents_path.c_str(), &st) != 0) {
+    return fail_run(run, "The contents file " + contents + " that " + options.project +
+                             " names does not exist.");
+  }
+  const std::string index = options.index_given ? options.index : project.index;
+  const std::string index_path = index.empty() ? "" : folder + find_in_folder(folder, index);
+
+  // The start page as the project names it, else index.html, else the first page of the
+  // contents.
+  std::string start =
+      project.start_page.empty() ? "" : project_path(settings.files, project.start_page);
+  if (start.empty() && !project.start_page.empty()) start = normalize_link("", project.start_page);
+  if (start.empty() && settings.files.contains("index.html")) start = "index.html";
+  settings.root_ref = start;
+  if (!options.title_given) {
+    settings.title = book_title(project.title, folder, start, project.code_page);
+  }
+  if (!options.namespace_given) settings.namespace_name = namespace_of(project.name);
+  const std::string dir = options.output_dir.empty() ? project.name : options.output_dir;
+  const std::string qhp_name = options.output_given ? settings.output_name : project.name + ".qhp";
+  settings.output_name = dir + "/" + qhp_name;
+
+  if (!out.open(dir, error)) return fail_run(run, error);
+  std::vector<std::string> packed_start;
+  for (const std::string& file : project.files) {
+    const std::string path = project_path(settings.files, file);
+    if (!path.empty()) packed_start.push_back(path);
+  }
+  std::string pack_failure;
+  settings.pack_files = [&](const std::vector<std::string>& pages) {
+    std::vector<std::string> start_files = packed_start;
+    if (!start.empty()) start_files.push_back(start);
+    for (const std::string& page : pages) {
+      if (settings.files.contains(page)) start_files.push_back(page);
+    }
+    return pack_project(folder, settings.files, start_files, project.code_page, out, pack_failure);
+  };
+  const Outcome outcome = convert_sitemaps(run, contents_path, index_path, project.code_page);
+  if (outcome != Outcome::success) return outcome;
+  if (!pack_failure.empty()) return fail_run(run, pack_failure);
+  return Outcome::success;
+}
+
+Outcome convert(QhpRun& run, OutputFolder& out) {
+  if (!run.options.project.empty()) return convert_project(run, out);
   if (run.options.html) return convert_html(run);
   OpenedFiles files;
   if (open_input_files(files, run.report, run.options.contents, run.options.index) !=
       Outcome::success) {
     return Outcome::failure;
   }
-  run.options.settings.files = list_project_files(".", run.warnings);
+  run.options.settings.files = FileNames(list_project_files(".", run.warnings));
+  warn_of_pages_not_utf8(run, "");
   // The keyword list takes about half the size of the index (measured on generated projects).
   run.options.settings.keyword_bytes_hint = files.index->size_hint() / 2;
   if (!run.options.encoding.empty())
@@ -178,12 +329,15 @@ int run_sitemap_to_qhp(QhpOptions& options) {
     return 2;
   }
   Outcome outcome;
+  OutputFolder out;
   try {
-    outcome = convert(run);
+    outcome = convert(run, out);
   } catch (const std::bad_alloc&) {
     run.report.err.clear();
     outcome = fail_run(run, OUT_OF_MEMORY);
   }
+  // A failed run leaves nothing of its own behind in the output folder.
+  if (outcome != Outcome::success) out.discard();
   print_report(run.report);
   if (outcome != Outcome::success) return 1;
   std::fputs(run.warnings.c_str(), stderr);
