@@ -7,7 +7,9 @@
 # output is OUTPUT (default qt-assistant.dcf, whose program gets arguments it must ignore), or
 # the name in the case's file `output`.
 # An executable file named setup in the case folder runs in the scratch folder first, for what
-# git cannot hold (links, special files). A file named ulimit holds the options of a ulimit
+# git cannot hold (links, special files, files in other code pages). A file named check runs
+# there after the program, and what it prints must equal expected.check (the files a project
+# conversion wrote, say). A file named ulimit holds the options of a ulimit
 # command that limits the program's run (open files, file size).
 # usage: run_case.sh PROGRAM CASE_DIR [OUTPUT]
 set -u
@@ -21,7 +23,7 @@ trap 'rm -rf "$scratch"' EXIT
 mkdir "$scratch/run"
 cp -R "$case_dir/." "$scratch/run/"
 rm -f "$scratch/run"/expected.* "$scratch/run/setup" "$scratch/run/args" "$scratch/run/output" \
-  "$scratch/run/ulimit"
+  "$scratch/run/ulimit" "$scratch/run/check"
 if [ -f "$case_dir/setup" ]; then
   (cd "$scratch/run" && sh "$case_dir/setup") || { echo "setup failed"; exit 1; }
 fi
@@ -35,11 +37,16 @@ else
 fi
 limits=
 [ -f "$case_dir/ulimit" ] && limits=$(cat "$case_dir/ulimit")
-(cd "$scratch/run" && ulimit ${limits:--c 0} && exec "$bin" "$@" >"$scratch/stdout" 2>"$scratch/stderr")
+(cd "$scratch/run" && ulimit ${limits:--c 0} && trap "" XFSZ && exec "$bin" "$@" >"$scratch/stdout" 2>"$scratch/stderr")
 echo $? >"$scratch/status"
 
+if [ -f "$case_dir/check" ]; then
+  (cd "$scratch/run" && sh "$case_dir/check") >"$scratch/check" 2>&1
+fi
+
 failed=0
-for part in stdout stderr status; do
+for part in stdout stderr status check; do
+  [ "$part" = check ] && [ ! -f "$case_dir/check" ] && continue
   if ! cmp -s "$case_dir/expected.$part" "$scratch/$part"; then
     echo "--- $part differs (expected, then actual):"
     head -c 2000 "$case_dir/expected.$part"; echo '|'
@@ -57,7 +64,7 @@ elif [ -f "$scratch/run/$output" ] && [ ! -h "$scratch/run/$output" ]; then
   echo "--- $output exists but the case expects none"
   failed=1
 fi
-for left in "$scratch/run/.$output".*; do
+for left in "$scratch/run/$(dirname "$output")/.$(basename "$output")".*; do
   [ -e "$left" ] && { echo "--- a temporary file was left: $left"; failed=1; }
 done
 exit $failed

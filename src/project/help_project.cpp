@@ -119,10 +119,10 @@ std::size_t count_pages_not_utf8(const std::string& folder, const std::vector<st
   return count;
 }
 
-std::vector<std::string> pack_project(const std::string& folder, const FileNames& files,
-                                      const std::vector<std::string>& start,
-                                      const std::string& code_page, OutputFolder& out,
-                                      std::string& failure) {
+std::vector<std::string> pack_project(
+    const FileNames& files, const std::function<std::string(const std::string&)>& disk_path,
+    const std::vector<std::string>& start, const std::string& code_page, OutputFolder& out,
+    std::string& failure) {
   std::unordered_set<std::string> seen;
   std::deque<std::string> queue;
   for (const std::string& file : start) {
@@ -143,8 +143,8 @@ std::vector<std::string> pack_project(const std::string& folder, const FileNames
   while (!queue.empty()) {
     const std::string file = std::move(queue.front());
     queue.pop_front();
-    if (!read_file(folder + file, bytes)) {
-      failure = "Failed to read " + folder + file + ".";
+    if (!read_file(disk_path(file), bytes)) {
+      failure = "Failed to read " + disk_path(file) + ".";
       return {};
     }
     std::string_view kept = bytes;

@@ -3,6 +3,7 @@
 // and the namespace it should get, and the files it packs, copied into the output folder.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -49,14 +50,15 @@ bool read_file(const std::string& path, std::string& bytes);
 // The pages among `files` that are not UTF-8, which Assistant shows garbled.
 std::size_t count_pages_not_utf8(const std::string& folder, const std::vector<std::string>& files);
 
-// What a help compiler packs, copied into `out`: the files `start` names (paths of `files`),
+// What a help compiler packs, copied into `out`: the files `start` names (paths of `files`,
+// read from where `disk_path` says),
 // and, followed recursively, every file of the project that an HTML page or style sheet among
 // them links to or embeds. HTML pages are made readable for Assistant on the way (see
 // page_as_utf8, with the project's `code_page`). The files written, sorted; on a failure,
 // `failure` holds the error line's message.
-std::vector<std::string> pack_project(const std::string& folder, const FileNames& files,
-                                      const std::vector<std::string>& start,
-                                      const std::string& code_page, OutputFolder& out,
-                                      std::string& failure);
+std::vector<std::string> pack_project(
+    const FileNames& files, const std::function<std::string(const std::string&)>& disk_path,
+    const std::vector<std::string>& start, const std::string& code_page, OutputFolder& out,
+    std::string& failure);
 
 }  // namespace sitemap

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <new>
+#include <unordered_map>
 
 #include "convert/converter.h"
 #include "convert/html_sitemap.h"
@@ -14,7 +15,7 @@
 #include "project/help_project.h"
 #include "project/output_folder.h"
 #include "project/pages.h"
-#include "qhp/project_files.h"
+#include "project/project_files.h"
 
 namespace sitemap {
 
@@ -133,32 +134,42 @@ std::string book_title(const std::string& project_title, const std::string& fold
 
 // The sitemaps of a project read as HTML, decoded to UTF-8, into the .qhp. A project without an
 // index file, or with an index without entries, gets no keywords, with a warning.
-Outcome convert_sitemaps(QhpRun& run, const std::string& contents_path,
-                         const std::string& index_path, const std::string& code_page) {
+// A sitemap: where it is on disk, and its name for messages (in UTF-8).
+struct SitemapFile {
+  std::string path;
+  std::string name;
+};
+
+Outcome convert_sitemaps(QhpRun& run, const SitemapFile& contents_file_name,
+                         const SitemapFile& index_file_name, const std::string& code_page) {
+  const std::string& contents_path = contents_file_name.path;
+  const std::string& index_path = index_file_name.path;
+  const std::string& contents_name = contents_file_name.name;
+  const std::string& index_name = index_file_name.name;
   const QhpOptions& options = run.options;
   std::unique_ptr<FileInput> contents_file = open_input_file(contents_path);
-  if (!contents_file) return fail_run(run, "Failed to open " + contents_path + ".");
+  if (!contents_file) return fail_run(run, "Failed to open " + contents_name + ".");
   std::unique_ptr<FileInput> index_file;
   if (!index_path.empty()) {
     index_file = open_input_file(index_path);
-    if (!index_file && errno != ENOENT) return fail_run(run, "Failed to open " + index_path + ".");
+    if (!index_file && errno != ENOENT) return fail_run(run, "Failed to open " + index_name + ".");
   }
   if (!index_file) {
-    run.warnings += "Warning: no index file" + (index_path.empty() ? "" : " " + index_path) +
+    run.warnings += "Warning: no index file" + (index_name.empty() ? "" : " " + index_name) +
                     ": the help gets no keywords.\n";
   }
   std::unique_ptr<ReplayInput> contents, index;
-  if (!read_whole(run, *contents_file, contents_path, contents)) return Outcome::failure;
-  if (index_file && !read_whole(run, *index_file, index_path, index)) return Outcome::failure;
+  if (!read_whole(run, *contents_file, contents_name, contents)) return Outcome::failure;
+  if (index_file && !read_whole(run, *index_file, index_name, index)) return Outcome::failure;
 
   const std::string contents_text =
-      decode_sitemap(contents->bytes(), options.encoding, code_page, contents_path, run.warnings);
+      decode_sitemap(contents->bytes(), options.encoding, code_page, contents_name, run.warnings);
   const std::string index_text =
-      index ? decode_sitemap(index->bytes(), options.encoding, code_page, index_path, run.warnings)
+      index ? decode_sitemap(index->bytes(), options.encoding, code_page, index_name, run.warnings)
             : std::string();
   bool index_has_entries = true;
-  const HtmlSitemap sitemap{contents_text, index_text, index != nullptr,  contents_path,
-                            index_path,    "UTF-8",    &index_has_entries};
+  const HtmlSitemap sitemap{contents_text, index_text, index != nullptr,  contents_name,
+                            index_name,    "UTF-8",    &index_has_entries};
   run.options.settings.keyword_bytes_hint = index_text.size() / 2;
   // The parser hands out the values in UTF-8, their references decoded.
   run.text.set_encoding("UTF-8");
@@ -169,7 +180,7 @@ Outcome convert_sitemaps(QhpRun& run, const std::string& contents_path,
     return convert_html_sitemap(sitemap, qhp, run.report);
   });
   if (outcome == Outcome::success && !index_has_entries) {
-    run.warnings += "Warning: no entries in " + index_path + ": the help gets no keywords.\n";
+    run.warnings += "Warning: no entries in " + index_name + ": the help gets no keywords.\n";
   }
   return outcome;
 }
@@ -193,33 +204,8 @@ Outcome convert_html(QhpRun& run) {
     settings.title = book_title("", "", settings.root_ref, run.options.encoding);
   }
   warn_of_pages_not_utf8(run, "");
-  return convert_sitemaps(run, run.options.contents, run.options.index, "");
-}
-
-// A path the project names, as the file it names where HTML Help would find one (a file of the
-// same name in another letter case, '\' between folders); else as it stands.
-std::string find_in_folder(const std::string& folder, const std::string& path) {
-  std::string found;
-  std::string at = folder;
-  const std::string normal = normalize_link("", path);
-  if (normal.empty()) return path;
-  std::size_t start = 0;
-  while (start <= normal.size()) {
-    const std::size_t end = std::min(normal.find('/', start), normal.size());
-    const std::string part = normal.substr(start, end - start);
-    start = end + 1;
-    std::string match = part;
-    struct stat st;
-    if (::stat((at + part).c_str(), &st) != 0) {
-      const std::vector<std::string> names = list_folder_names(at.empty() ? "." : at);
-      for (const std::string& name : names) {
-        if (ascii_lower(name) == ascii_lower(part)) match = name;
-      }
-    }
-    found += (found.empty() ? "" : "/") + match;
-    at += match + "/";
-  }
-  return found;
+  return convert_sitemaps(run, {run.options.contents, run.options.contents},
+                          {run.options.index, run.options.index}, "");
 }
 
 // PROJECT.hhp: the project converted into a folder of its own.
@@ -232,20 +218,49 @@ Outcome convert_project(QhpRun& run, OutputFolder& out) {
     return fail_run(run, error);
   }
   const std::string& folder = project.folder;
-  settings.files = FileNames(list_project_files(folder.empty() ? "." : folder, run.warnings));
+  // Every file, the sitemaps among them, by its name in UTF-8; where the name on disk is in
+  // the project's code page, that name too.
+  std::vector<std::string> names, tool_names;
+  std::unordered_map<std::string, std::string> disk_names;
+  for (ListedFile& file :
+       list_folder_files(folder.empty() ? "." : folder, run.warnings,
+                         project.code_page.empty() ? "WINDOWS-1252" : project.code_page)) {
+    if (!file.disk.empty()) disk_names.emplace(file.name, file.disk);
+    (file.tool_file ? tool_names : names).push_back(std::move(file.name));
+  }
+  settings.files = FileNames(std::move(names));
+  const FileNames sitemaps(std::move(tool_names));
+  const auto disk_path = [&](const std::string& name) {
+    const auto found = disk_names.find(name);
+    return folder + (found == disk_names.end() ? name : found->second);
+  };
 
   std::string contents = options.contents_given ? options.contents : project.contents;
   if (contents.empty()) {
-    return fail_run(run, options.project + " names no contents file (Contents file=).");
+    // A project that names none, with a single contents file: that one.
+    std::vector<std::string> found;
+    for (const std::string& name : sitemaps.all()) {
+      if (ascii_lower(name.substr(name.size() < 4 ? 0 : name.size() - 4)) == ".hhc") {
+        found.push_back(name);
+      }
+    }
+    if (found.size() != 1) {
+      return fail_run(run, options.project + " names no contents file (Contents file=).");
+    }
+    contents = found.front();
   }
-  const std::string contents_path = folder + find_in_folder(folder, contents);
-  struct stat st;
-  if (::stat(contents_path.c_str(), &st) != 0) {
-    return fail_run(run, "The contents file " + contents + " that " + options.project +
-                             " names does not exist.");
+  const std::string* contents_file = sitemaps.find(normalize_link("", contents));
+  if (contents_file == nullptr) {
+    return fail_run(run, options.contents_given ? "Failed to open " + contents + "."
+                                                : "The contents file " + contents + " that " +
+                                                      options.project + " names does not exist.");
   }
   const std::string index = options.index_given ? options.index : project.index;
-  const std::string index_path = index.empty() ? "" : folder + find_in_folder(folder, index);
+  const std::string* index_file =
+      index.empty() ? nullptr : sitemaps.find(normalize_link("", index));
+  const std::string index_path = index.empty() ? ""
+                                 : index_file  ? disk_path(*index_file)
+                                               : folder + index;
 
   // The start page as the project names it, else index.html, else the first page of the
   // contents.
@@ -275,9 +290,12 @@ Outcome convert_project(QhpRun& run, OutputFolder& out) {
     for (const std::string& page : pages) {
       if (settings.files.contains(page)) start_files.push_back(page);
     }
-    return pack_project(folder, settings.files, start_files, project.code_page, out, pack_failure);
+    return pack_project(settings.files, disk_path, start_files, project.code_page, out,
+                        pack_failure);
   };
-  const Outcome outcome = convert_sitemaps(run, contents_path, index_path, project.code_page);
+  const Outcome outcome = convert_sitemaps(
+      run, {disk_path(*contents_file), *contents_file},
+      {index_path, index_file != nullptr ? *index_file : index}, project.code_page);
   if (outcome != Outcome::success) return outcome;
   if (!pack_failure.empty()) return fail_run(run, pack_failure);
   return Outcome::success;
