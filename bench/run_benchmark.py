@@ -12,7 +12,9 @@ usage: run_benchmark.py BINARY [--qhp QHP_BINARY] [--floor FLOOR_BINARY]
 
 With --qhp, sitemap-to-qhp is timed in the same interleaved runs, for its time against
 sitemap-to-dcf's on the same project, and `sitemap-to-qhp --html` on the same project rewritten
-in the form Doxygen writes (bench/doxygen_form.py), for its time against the strict mode's.
+in the form Doxygen writes (bench/doxygen_form.py), for its time against the strict mode's, and
+`sitemap-to-qhp PROJECT.hhp` on a project file naming those sitemaps, against --html (the
+generated projects hold no pages, so there is nothing to copy).
 --shapes adds projects of other shapes (generate_project.py --shape) at the largest size (the
 anchors shape, with 20 keywords a page, at a fifth of it).
 
@@ -69,9 +71,14 @@ def doxygen_form(folder):
 
 
 def measure(a, binary, qhp, floor, folder):
-    times = {'dcf': [], 'wc': [], 'floor': [], 'qhp': [], 'html': []}
+    times = {'dcf': [], 'wc': [], 'floor': [], 'qhp': [], 'html': [], 'hhp': []}
     html_folder = doxygen_form(folder) if qhp else None
     html = [qhp, '--html', '--contents', 'index.hhc', '--index', 'index.hhk']
+    book = os.path.join(a.data, 'book')
+    hhp = [qhp, '--output-dir', book, 'bench.hhp']
+    if qhp:
+        with open(os.path.join(html_folder, 'bench.hhp'), 'w') as f:
+            f.write('[OPTIONS]\nContents file=index.hhc\nIndex file=index.hhk\nTitle=Bench\n')
     dcf_size = None
     for _ in range(a.runs):
         times['wc'].append(timed(['wc', '-l', 'Contents.hhc', 'Index.hhk'], folder))
@@ -83,6 +90,8 @@ def measure(a, binary, qhp, floor, folder):
         if qhp:
             times['qhp'].append(timed([qhp], folder))
             times['html'].append(timed(html, html_folder))
+            shutil.rmtree(book, ignore_errors=True)
+            times['hhp'].append(timed(hhp, html_folder))
     result = {k: statistics.median(v) if v else None for k, v in times.items()}
     result['peak'] = peak_memory(binary, folder)
     return result
@@ -123,7 +132,7 @@ def main():
     header += ['wc -l (median)', 'ratio to wc -l', 'peak memory MB', 'peak / input']
     if qhp:
         header += ['qhp (median)', 'qhp / dcf', 'qhp --html, Doxygen form (median)',
-                   '--html / qhp']
+                   '--html / qhp', 'qhp PROJECT.hhp (median)', '.hhp / --html']
     print('| ' + ' | '.join(header) + ' |')
     print('|' + '---:|' * len(header))
     sizes = [int(s) for s in a.sizes.split(',')]
@@ -148,7 +157,8 @@ def main():
                 '%.2f' % (r['peak'] * 1024 / size)]
         if qhp:
             row += ['%.3f s' % r['qhp'], '%.2f' % (r['qhp'] / r['dcf']), '%.3f s' % r['html'],
-                    '%.2f' % (r['html'] / r['qhp'])]
+                    '%.2f' % (r['html'] / r['qhp']), '%.3f s' % r['hhp'],
+                    '%.2f' % (r['hhp'] / r['html'])]
         print('| ' + ' | '.join(row) + ' |')
     previous = None
     for pages in sizes:

@@ -1,7 +1,9 @@
 #!/bin/sh
 # Builds the .qhp of the bundled example and of a generated project of 2,000 pages into .qch
 # files with the real qhelpgenerator, and checks that each holds the DCF's contents tree and
-# keywords (tests/qch_check.py). Skipped (status 77) where qhelpgenerator or Python is missing.
+# keywords (tests/qch_check.py); and the generated windows-1251 and GBK project cases, whose
+# .qch must hold their titles in Unicode and their pages in UTF-8 (tests/project_qch_check.py).
+# Skipped (status 77) where qhelpgenerator or Python is missing.
 set -u
 dcf_bin=$1
 qhp_bin=$2
@@ -20,4 +22,6 @@ for project in "$root/examples/handbook" "$work/generated"; do
   python3 "$root/tests/qch_check.py" "$dcf_bin" "$qhp_bin" "$generator" "$project" \
     "$work/check" || failed=1
 done
+python3 "$root/tests/project_qch_check.py" "$qhp_bin" "$generator" "$root/tests/qhp_cases" \
+  "$work" || failed=1
 exit $failed

@@ -42,6 +42,7 @@ const std::string* FileNames::find(std::string_view path) const {
     for (std::size_t i = 0; i < files_.size(); ++i) folded_.emplace_back(ascii_lower(files_[i]), i);
     std::sort(folded_.begin(), folded_.end());
   }
+  if (folded_.empty()) return nullptr;
   const std::string key = ascii_lower(path);
   const auto first = std::lower_bound(folded_.begin(), folded_.end(), key,
                                       [](const std::pair<std::string, std::size_t>& a,

@@ -240,12 +240,17 @@ std::string_view QhpOutput::resolve_link(std::string_view ref) {
   const std::string_view page = ref.substr(0, hash);
   const std::string_view anchor = hash == std::string_view::npos ? "" : ref.substr(hash);
   if (page.empty()) return ref;
+  // Most pages name their file as it stands: nothing to make of them.
+  const bool plain = page.find_first_of("\\%") == std::string_view::npos &&
+                     page.substr(0, 2) != "./" && page.find("/.") == std::string_view::npos;
+  if (plain && settings_.files.contains(page)) return ref;
   const std::string path = normalize_link("", page);
   if (path.empty()) return ref;  // it leaves the project: left as it stands
-  const std::string* file = settings_.files.find(percent_decoded(path));
+  const std::string name = path.find('%') == std::string::npos ? path : percent_decoded(path);
+  const std::string* file = settings_.files.find(name);
   // A name found as it stands keeps its escapes; one found by its letter case is written as the
   // file is called.
-  resolved_ = file == nullptr || percent_decoded(path) == *file ? path : *file;
+  resolved_ = file == nullptr || name == *file ? path : *file;
   resolved_.append(anchor);
   return resolved_;
 }

@@ -184,27 +184,58 @@ bool is_single_byte(const std::string& encoding) {
   return single;
 }
 
-std::string decode_text(std::string_view bytes, const TextCharset& charset, bool workshop_names) {
+bool decode_text(std::string_view bytes, const TextCharset& charset, bool workshop_names,
+                 std::string& out) {
   bytes.remove_prefix(charset.bom_size < bytes.size() ? charset.bom_size : bytes.size());
-  std::string named;
-  if (workshop_names && bytes.find('&') != std::string_view::npos &&
-      is_single_byte(charset.encoding)) {
-    named.reserve(bytes.size());
-    for (std::size_t i = 0; i < bytes.size(); ++i) {
+  const bool utf8 = is_utf8_name(charset.encoding);
+  // The names go in only where one stands: most files hold many '&' and no such name.
+  std::size_t first_name = std::string_view::npos;
+  if (workshop_names && !utf8 && is_single_byte(charset.encoding)) {
+    for (std::size_t amp = bytes.find('&'); amp != std::string_view::npos;
+         amp = bytes.find('&', amp + 1)) {
       unsigned char byte;
-      const std::size_t n = bytes[i] == '&' ? workshop_name(bytes.substr(i + 1), byte) : 0;
-      if (n == 0) {
-        named += bytes[i];
-      } else {
-        named += static_cast<char>(byte);
-        i += n;
+      if (workshop_name(bytes.substr(amp + 1), byte) != 0) {
+        first_name = amp;
+        break;
       }
     }
+  }
+  // Text that reads the same in UTF-8 is used as it stands, unless a byte order mark or a name
+  // is to go: a sitemap of 40 MB is not copied for nothing.
+  if (charset.bom_size == 0 && first_name == std::string_view::npos &&
+      (utf8 ? is_valid_utf8(bytes) : !has_non_ascii(bytes))) {
+    return false;
+  }
+  std::string named;
+  if (first_name != std::string_view::npos) {
+    named.reserve(bytes.size());
+    std::size_t done = 0;
+    for (std::size_t amp = first_name; amp != std::string_view::npos;
+         amp = bytes.find('&', amp + 1)) {
+      unsigned char byte;
+      const std::size_t n = workshop_name(bytes.substr(amp + 1), byte);
+      if (n == 0) continue;
+      named.append(bytes.data() + done, amp - done);
+      named += static_cast<char>(byte);
+      done = amp + 1 + n;
+      amp = done - 1;
+    }
+    named.append(bytes.data() + done, bytes.size() - done);
     bytes = named;
   }
   XmlText text;
   if (!text.set_encoding(charset.encoding)) text.set_encoding(WESTERN_CODE_PAGE);
-  return std::string(text.to_utf8_text(bytes));
+  out.assign(text.to_utf8_text(bytes));
+  return true;
+}
+
+std::string decode_text(std::string_view bytes, const TextCharset& charset, bool workshop_names) {
+  std::string out;
+  if (!decode_text(bytes, charset, workshop_names, out)) {
+    bytes.remove_prefix(charset.bom_size < bytes.size() ? charset.bom_size : bytes.size());
+    out.assign(bytes);
+  }
+  return out;
 }
 
 }  // namespace sitemap

@@ -41,5 +41,8 @@ bool is_single_byte(const std::string& encoding);
 // code page first (&Acirc; is 0xC2, 'В' in windows-1251), as the viewer of a system in that
 // language showed them.
 std::string decode_text(std::string_view bytes, const TextCharset& charset, bool workshop_names);
+// The same into `out`; false (and `out` untouched) where the bytes are that text as they stand.
+bool decode_text(std::string_view bytes, const TextCharset& charset, bool workshop_names,
+                 std::string& out);
 
 }  // namespace sitemap

@@ -79,11 +79,11 @@ std::string project_path(const FileNames& files, std::string_view path) {
   return file == nullptr ? std::string() : *file;
 }
 
-std::string decode_sitemap(std::string_view bytes, const std::string& forced,
-                           const std::string& code_page, const std::string& file,
-                           std::string& warnings) {
+std::string_view decode_sitemap(std::string_view bytes, const std::string& forced,
+                                const std::string& code_page, const std::string& file,
+                                std::string& warnings, std::string& storage) {
   const TextCharset charset = find_charset(bytes, forced, code_page, file, warnings);
-  return decode_text(bytes, charset, true);
+  return decode_text(bytes, charset, true, storage) ? std::string_view(storage) : bytes;
 }
 
 std::string namespace_of(std::string_view name) {

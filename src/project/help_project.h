@@ -34,10 +34,11 @@ bool read_project_file(const std::string& path, const std::string& forced_encodi
 std::string project_path(const FileNames& files, std::string_view path);
 
 // A sitemap as UTF-8 text, its charset found by the project's rules (see find_charset), the
-// named references HTML Help Workshop writes for bytes of a single-byte code page taken so.
-std::string decode_sitemap(std::string_view bytes, const std::string& forced,
-                           const std::string& code_page, const std::string& file,
-                           std::string& warnings);
+// named references HTML Help Workshop writes for bytes of a single-byte code page taken so:
+// `bytes` themselves where they are that text already, else `storage` holds it.
+std::string_view decode_sitemap(std::string_view bytes, const std::string& forced,
+                                const std::string& code_page, const std::string& file,
+                                std::string& warnings, std::string& storage);
 
 // A help namespace made from a book's name, so that two books never share one: lower case, each
 // run of characters outside a-z 0-9 . _ as one '-', '-', '.' and '_' trimmed from both ends;

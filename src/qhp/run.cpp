@@ -162,11 +162,14 @@ Outcome convert_sitemaps(QhpRun& run, const SitemapFile& contents_file_name,
   if (!read_whole(run, *contents_file, contents_name, contents)) return Outcome::failure;
   if (index_file && !read_whole(run, *index_file, index_name, index)) return Outcome::failure;
 
-  const std::string contents_text =
-      decode_sitemap(contents->bytes(), options.encoding, code_page, contents_name, run.warnings);
-  const std::string index_text =
-      index ? decode_sitemap(index->bytes(), options.encoding, code_page, index_name, run.warnings)
-            : std::string();
+  std::string contents_storage, index_storage;
+  const std::string_view contents_text =
+      decode_sitemap(contents->bytes(), options.encoding, code_page, contents_name, run.warnings,
+                     contents_storage);
+  const std::string_view index_text =
+      index ? decode_sitemap(index->bytes(), options.encoding, code_page, index_name, run.warnings,
+                             index_storage)
+            : std::string_view();
   bool index_has_entries = true;
   const HtmlSitemap sitemap{contents_text, index_text, index != nullptr,  contents_name,
                             index_name,    "UTF-8",    &index_has_entries};
