@@ -19,6 +19,12 @@ namespace sitemap {
 
 namespace {
 
+bool is_style_sheet(std::string_view name) {
+  return name.size() > 4 && ascii_lower(name.substr(name.size() - 4)) == ".css";
+}
+
+}  // namespace
+
 std::string stem_of(std::string_view path) {
   const std::size_t slash = path.find_last_of("/\\");
   if (slash != std::string_view::npos) path.remove_prefix(slash + 1);
@@ -26,12 +32,6 @@ std::string stem_of(std::string_view path) {
   if (dot != std::string_view::npos && dot > 0) path = path.substr(0, dot);
   return std::string(path);
 }
-
-bool is_style_sheet(std::string_view name) {
-  return name.size() > 4 && ascii_lower(name.substr(name.size() - 4)) == ".css";
-}
-
-}  // namespace
 
 bool read_file(const std::string& path, std::string& bytes) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);

@@ -45,6 +45,9 @@ std::string_view decode_sitemap(std::string_view bytes, const std::string& force
 // "help-" and the FNV-1a hash of the name where nothing is left.
 std::string namespace_of(std::string_view name);
 
+// The name of a file without its folder and its last ending: "help" for "docs\\help.chm".
+std::string stem_of(std::string_view path);
+
 // Reads a file of the project whole; false when it cannot.
 bool read_file(const std::string& path, std::string& bytes);
 

@@ -17,15 +17,18 @@ namespace {
 constexpr const char* PROGRAM = "sitemap-to-qhp";
 
 constexpr const char* USAGE =
-    "Usage: sitemap-to-qhp [OPTION]... [PROJECT.hhp]\n"
-    "Convert an HTML Help project into a Qt Help Project for qhelpgenerator and Qt Assistant.\n"
-    "With PROJECT.hhp: the project as its author made it (its sitemaps, title, start page and\n"
-    "code page), into a folder of its own, NAME/NAME.qhp with the pages it packs, converted to\n"
-    "UTF-8. Without: the sitemaps of the current folder (Contents.hhc, Index.hhk), into\n"
-    "qt-assistant.qhp beside them.\n"
+    "Usage: sitemap-to-qhp [OPTION]... [PROJECT.hhp | BOOK.chm]\n"
+    "Convert an HTML Help project or compiled book into a Qt Help Project for qhelpgenerator\n"
+    "and Qt Assistant. With PROJECT.hhp: the project as its author made it (its sitemaps,\n"
+    "title, start page and code page), into a folder of its own, NAME/NAME.qhp with the pages\n"
+    "it packs, converted to UTF-8. With BOOK.chm: every file of the book into such a folder,\n"
+    "converted the same way. Without: the sitemaps of the current folder (Contents.hhc,\n"
+    "Index.hhk), into qt-assistant.qhp beside them.\n"
     "\n"
-    "  --output-dir DIR       the folder to convert a project into, new or empty (default\n"
-    "                         NAME, the stem of the project's compiled file)\n"
+    "  --qch                  then run qhelpgenerator, for NAME.qch beside the .qhp\n"
+    "  --output-dir DIR       the folder to convert a project or book into, new or empty\n"
+    "                         (default NAME: the stem of the project's compiled file, or of\n"
+    "                         the book)\n"
     "  --namespace NS         the help namespace (default ordax.documentation; for a project,\n"
     "                         made from NAME)\n"
     "  --title TEXT           the title of the root section (default ORDAX Documentation; with\n"
@@ -43,7 +46,7 @@ constexpr const char* USAGE =
     "  --version              show the version and exit\n"
     "\n"
     "Exit status: 0 on success, 1 when the conversion failed, 2 for a bad option.\n"
-    "Then: qhelpgenerator qt-assistant.qhp -o NAME.qch\n";
+    "Then (or with --qch): qhelpgenerator NAME.qhp -o NAME.qch\n";
 
 enum Option {
   namespace_option = 256,
@@ -54,7 +57,8 @@ enum Option {
   contents,
   index,
   html,
-  output_dir
+  output_dir,
+  qch
 };
 
 const option LONG_OPTIONS[] = {{"namespace", required_argument, nullptr, namespace_option},
@@ -66,6 +70,7 @@ const option LONG_OPTIONS[] = {{"namespace", required_argument, nullptr, namespa
                                {"index", required_argument, nullptr, index},
                                {"html", no_argument, nullptr, html},
                                {"output-dir", required_argument, nullptr, output_dir},
+                               {"qch", no_argument, nullptr, qch},
                                {"help", no_argument, nullptr, 'h'},
                                {"version", no_argument, nullptr, 'V'},
                                {nullptr, 0, nullptr, 0}};
@@ -149,6 +154,9 @@ Parsed parse_options(int argc, char** argv, QhpOptions& options, std::string& me
       case index:
         options.index = optarg;
         options.index_given = true;
+        break;
+      case qch:
+        options.qch = true;
         break;
       case output_dir:
         options.output_dir = optarg;

@@ -16,6 +16,7 @@ struct QhpOptions {
   // A project file (.hhp) to convert into a folder of its own, and that folder.
   std::string project;
   std::string output_dir;
+  bool qch = false;  // run qhelpgenerator on the .qhp once it is written
   // Which settings the command line gave, to win over the project's.
   bool namespace_given = false;
   bool title_given = false;

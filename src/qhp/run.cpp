@@ -12,10 +12,13 @@
 #include "convert/converter.h"
 #include "convert/html_sitemap.h"
 #include "io/file_streams.h"
+#include "project/chm_book.h"
+#include "project/code_page.h"
 #include "project/help_project.h"
 #include "project/output_folder.h"
 #include "project/pages.h"
 #include "project/project_files.h"
+#include "qhp/qhelpgenerator.h"
 
 namespace sitemap {
 
@@ -211,15 +214,11 @@ Outcome convert_html(QhpRun& run) {
                           {run.options.index, run.options.index}, "");
 }
 
-// PROJECT.hhp: the project converted into a folder of its own.
-Outcome convert_project(QhpRun& run, OutputFolder& out) {
+// A project read, into a folder of its own: its sitemaps converted, the .qhp written, the files
+// it packs copied there (or, with `in_place`, already there: a book's files).
+Outcome convert_book(QhpRun& run, OutputFolder& out, const ProjectFile& project, bool in_place) {
   QhpOptions& options = run.options;
   QhpSettings& settings = options.settings;
-  ProjectFile project;
-  std::string error;
-  if (!read_project_file(options.project, options.encoding, project, error, run.warnings)) {
-    return fail_run(run, error);
-  }
   const std::string& folder = project.folder;
   // Every file, the sitemaps among them, by its name in UTF-8; where the name on disk is in
   // the project's code page, that name too.
@@ -280,7 +279,8 @@ Outcome convert_project(QhpRun& run, OutputFolder& out) {
   const std::string qhp_name = options.output_given ? settings.output_name : project.name + ".qhp";
   settings.output_name = dir + "/" + qhp_name;
 
-  if (!out.open(dir, error)) return fail_run(run, error);
+  std::string error;
+  if (!in_place && !out.open(dir, error)) return fail_run(run, error);
   std::vector<std::string> packed_start;
   for (const std::string& file : project.files) {
     const std::string path = project_path(settings.files, file);
@@ -288,6 +288,7 @@ Outcome convert_project(QhpRun& run, OutputFolder& out) {
   }
   std::string pack_failure;
   settings.pack_files = [&](const std::vector<std::string>& pages) {
+    if (in_place) return settings.files.all();  // the book holds what its compiler packed
     std::vector<std::string> start_files = packed_start;
     if (!start.empty()) start_files.push_back(start);
     for (const std::string& page : pages) {
@@ -304,8 +305,101 @@ Outcome convert_project(QhpRun& run, OutputFolder& out) {
   return Outcome::success;
 }
 
+// PROJECT.hhp: the project converted into a folder of its own.
+Outcome convert_project(QhpRun& run, OutputFolder& out) {
+  ProjectFile project;
+  std::string error;
+  if (!read_project_file(run.options.project, run.options.encoding, project, error, run.warnings)) {
+    return fail_run(run, error);
+  }
+  return convert_book(run, out, project, false);
+}
+
+// A name of a book's file for a message: bytes that could not be shown as \xNN.
+std::string shown_name(std::string_view name) {
+  std::string shown;
+  const bool utf8 = is_valid_utf8(name);
+  for (const char c : name) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7F || (!utf8 && byte >= 0x80)) {
+      char hex[5];
+      std::snprintf(hex, sizeof hex, "\\x%02X", byte);
+      shown += hex;
+    } else {
+      shown += c;
+    }
+  }
+  return shown;
+}
+
+#ifdef SITEMAP_HAVE_MSPACK
+// BOOK.chm: every file of the book written into a folder of its own (pages made readable on the
+// way), then converted there as its project would be.
+Outcome convert_chm(QhpRun& run, OutputFolder& out, std::string& bytes) {
+  const std::string& book_path = run.options.project;
+  if (!is_chm(bytes)) {
+    return fail_run(run, book_path + " is not a .chm book (it does not start with ITSF).");
+  }
+  repair_chm_header(bytes);
+  ChmBook book;
+  std::string error;
+  if (!book.open(bytes, book_path, error)) return fail_run(run, error);
+  const ChmSettings chm = book.settings();
+  if (chm.binary_contents_only) {
+    return fail_run(run, book_path + " holds its contents only in binary form (#TOCIDX), " +
+                             "without a contents file (.hhc) to convert.");
+  }
+  ProjectFile project;
+  project.name = stem_of(book_path);
+  project.code_page = code_page_of_lcid(chm.language);
+  const std::string dir = run.options.output_dir.empty() ? project.name : run.options.output_dir;
+  if (!out.open(dir, error)) return fail_run(run, error);
+  project.folder = dir + "/";
+  // The texts of the system files are in the book's code page.
+  const auto text = [&](const std::string& raw) {
+    std::string warnings;
+    return decode_text(raw, find_charset(raw, "", project.code_page, "", warnings), false);
+  };
+  project.contents = text(chm.contents);
+  project.index = text(chm.index);
+  project.start_page = text(chm.default_topic);
+  project.title = text(chm.title);
+
+  std::string data, converted;
+  for (const std::string& name : book.file_names()) {
+    const std::string path = safe_entry_path(name);
+    if (path.empty()) {
+      run.warnings += "Warning: left out " + shown_name(name) +
+                      " of the book: its name could lead outside " + dir + ".\n";
+      continue;
+    }
+    if (!book.extract(name, data)) {
+      return fail_run(run, "Failed to decompress " + path + " of " + book_path + ".");
+    }
+    std::string_view kept = data;
+    if (is_html_page(path) && page_as_utf8(data, project.code_page, converted)) kept = converted;
+    if (!out.write(path, kept)) return fail_run(run, "Failed to write " + dir + "/" + path + ".");
+  }
+  return convert_book(run, out, project, true);
+}
+#endif
+
+// A project file or a book, told apart by what the file holds.
+Outcome convert_project_or_book(QhpRun& run, OutputFolder& out) {
+  const std::string& path = run.options.project;
+  const bool named_chm = ascii_lower(path.substr(path.size() < 4 ? 0 : path.size() - 4)) == ".chm";
+  std::string bytes;
+  if (!read_file(path, bytes)) return fail_run(run, "Failed to read " + path + ".");
+  if (!is_chm(bytes) && !named_chm) return convert_project(run, out);
+#ifdef SITEMAP_HAVE_MSPACK
+  return convert_chm(run, out, bytes);
+#else
+  return fail_run(run, "This sitemap-to-qhp reads no .chm: it was built without libmspack.");
+#endif
+}
+
 Outcome convert(QhpRun& run, OutputFolder& out) {
-  if (!run.options.project.empty()) return convert_project(run, out);
+  if (!run.options.project.empty()) return convert_project_or_book(run, out);
   if (run.options.html) return convert_html(run);
   OpenedFiles files;
   if (open_input_files(files, run.report, run.options.contents, run.options.index) !=
@@ -363,6 +457,23 @@ int run_sitemap_to_qhp(QhpOptions& options) {
   if (outcome != Outcome::success) return 1;
   std::fputs(run.warnings.c_str(), stderr);
   std::fwrite(run.page_warnings.data(), 1, run.page_warnings.size(), stderr);
+  if (!options.qch) return 0;
+  // The .qhp is complete and stays, whatever becomes of this step.
+  const std::string generator = find_qhelpgenerator();
+  if (generator.empty()) {
+    std::fputs(
+        "Error: qhelpgenerator not found: install it (qt6-documentation-tools), or set "
+        "$QHELPGENERATOR to it.\n",
+        stderr);
+    return 1;
+  }
+  std::string output;
+  if (!run_qhelpgenerator(generator, options.settings.output_name, output)) {
+    std::fwrite(output.data(), 1, output.size(), stderr);
+    std::fprintf(stderr, "Error: %s failed on %s.\n", generator.c_str(),
+                 options.settings.output_name.c_str());
+    return 1;
+  }
   return 0;
 }
 

@@ -1,0 +1,61 @@
+// A compiled HTML Help book (.chm), read with libmspack from memory: its files, and what its
+// project file said (#SYSTEM, #WINDOWS, #STRINGS). A .chm comes from strangers: every length and
+// offset in it is checked before it is used, and libmspack, which reads what remains, is kept to
+// the bytes it is given.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace sitemap {
+
+// Whether a file starts as a .chm does.
+bool is_chm(std::string_view bytes);
+
+// Mends, in place, what chmcmd 3.2.2 (Free Pascal's help compiler) writes wrong in a .chm header,
+// so that the book reads as HTML Help Workshop's do.
+void repair_chm_header(std::string& bytes);
+
+// What the book's project file said, from its system files; texts as bytes in the book's code
+// page, paths as the compiler wrote them.
+struct ChmSettings {
+  std::string contents;
+  std::string index;
+  std::string default_topic;
+  std::string title;
+  std::uint32_t language = 0;         // #SYSTEM's, else the file header's
+  bool binary_contents_only = false;  // #TOCIDX and no contents file of text
+};
+
+class ChmBook {
+ public:
+  ChmBook();
+  ChmBook(const ChmBook&) = delete;
+  ChmBook& operator=(const ChmBook&) = delete;
+  ~ChmBook();
+
+  // Opens the book held in `bytes` (repaired first), which must live as long as this. False with
+  // the error line's message when libmspack cannot read it.
+  bool open(std::string_view bytes, const std::string& name, std::string& error);
+  // The names of the book's files as stored ("/index.htm"), the format's own (names starting
+  // with "/#", "/$" or "::") left out, in the order that is fastest to extract.
+  std::vector<std::string> file_names() const;
+  // One file's bytes; false when it cannot be decompressed.
+  bool extract(const std::string& name, std::string& bytes);
+  // Settings from the system files, the contents and index files as the book's default window
+  // names them, else as #SYSTEM does, else the book's only .hhc and .hhk.
+  ChmSettings settings();
+
+ private:
+  struct Reader;
+  std::unique_ptr<Reader> reader_;
+};
+
+// A stored name as a path inside the output folder ('/' dropped from its start), or empty when
+// it is no safe one: absolute, with a "." or ".." part, a NUL or control character, or not UTF-8.
+std::string safe_entry_path(std::string_view name);
+
+}  // namespace sitemap
