@@ -18,6 +18,10 @@ generated projects hold no pages, so there is nothing to copy).
 --shapes adds projects of other shapes (generate_project.py --shape) at the largest size (the
 anchors shape, with 20 keywords a page, at a fifth of it).
 
+With --chm PAGES (and --qhp), a book of that many pages compiled by chmcmd (kept in the data
+folder: compiling takes a while) is converted with `sitemap-to-qhp BOOK.chm`, interleaved with
+CHMLib's extract_chmLib on the same book, the least a reader of it must do.
+
 With --reference-commit the given commit is built in a scratch work tree and timed on the
 --reference-pages project too, for the speed-up over that build.
 """
@@ -74,7 +78,7 @@ def measure(a, binary, qhp, floor, folder):
     times = {'dcf': [], 'wc': [], 'floor': [], 'qhp': [], 'html': [], 'hhp': []}
     html_folder = doxygen_form(folder) if qhp else None
     html = [qhp, '--html', '--contents', 'index.hhc', '--index', 'index.hhk']
-    book = os.path.join(a.data, 'book')
+    book = os.path.join(os.path.abspath(a.data), 'book')
     hhp = [qhp, '--output-dir', book, 'bench.hhp']
     if qhp:
         with open(os.path.join(html_folder, 'bench.hhp'), 'w') as f:
@@ -95,6 +99,33 @@ def measure(a, binary, qhp, floor, folder):
     result = {k: statistics.median(v) if v else None for k, v in times.items()}
     result['peak'] = peak_memory(binary, folder)
     return result
+
+
+def book_row(a, qhp):
+    """sitemap-to-qhp BOOK.chm against extract_chmLib on a book compiled by chmcmd."""
+    sys.path.insert(0, os.path.join(ROOT, 'tests'))
+    import chm_check
+    folder = os.path.abspath(os.path.join(a.data, 'book-%d' % a.chm))
+    book = os.path.join(folder, 'large.chm')
+    if not os.path.exists(book):
+        shutil.rmtree(folder, ignore_errors=True)
+        chm_check.large_project(folder, a.chm)
+        chmcmd = shutil.which('chmcmd-3.2.2') or shutil.which('chmcmd')
+        subprocess.run([chmcmd, 'large.hhp'], cwd=folder, check=True,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    ours, peer = os.path.join(folder, 'ours'), os.path.join(folder, 'peer')
+    times = {'ours': [], 'peer': []}
+    for _ in range(a.runs):
+        shutil.rmtree(ours, ignore_errors=True)
+        shutil.rmtree(peer, ignore_errors=True)
+        times['ours'].append(timed([qhp, '--output-dir', ours, book], folder))
+        times['peer'].append(timed(['extract_chmLib', book, peer], folder))
+    ours_t, peer_t = statistics.median(times['ours']), statistics.median(times['peer'])
+    print('\n| book pages | book KB | sitemap-to-qhp BOOK.chm (median) | extract_chmLib (median) '
+          '| ratio |')
+    print('|---:|---:|---:|---:|---:|')
+    print('| %d | %.0f | %.3f s | %.3f s | %.2f |' % (
+        a.chm, os.path.getsize(book) / 1024, ours_t, peer_t, ours_t / peer_t))
 
 
 def build_reference(rev):
@@ -118,6 +149,7 @@ def main():
     ap.add_argument('--sizes', default='25000,50000,100000')
     ap.add_argument('--runs', type=int, default=11)
     ap.add_argument('--data', default=os.path.join(tempfile.gettempdir(), 'sitemap-bench'))
+    ap.add_argument('--chm', type=int, default=0)
     ap.add_argument('--reference-commit')
     ap.add_argument('--reference-pages', type=int, default=2000)
     ap.add_argument('--reference-runs', type=int, default=3)
@@ -166,6 +198,9 @@ def main():
             print('\n%d pages take %.2f times as long as %d.' %
                   (pages, results[pages] / results[previous], previous))
         previous = pages
+
+    if a.chm and qhp:
+        book_row(a, qhp)
 
     if a.reference_commit:
         tree, reference = build_reference(a.reference_commit)

@@ -1,8 +1,10 @@
 #!/bin/sh
-# Makes docs/assistant.png: the bundled example converted with sitemap-to-qhp, built with
-# qhelpgenerator, registered and opened in Qt Assistant on a virtual screen, once with its
-# contents and once with its index, the two pictures side by side.
-# Needs Debian's xvfb, xdotool, assistant-qt6, qt6-documentation-tools and imagemagick.
+# Makes docs/assistant.png: the bundled example compiled into a .chm book by chmcmd, converted
+# with sitemap-to-qhp --qch as a user with only the book would, registered and opened in Qt
+# Assistant on a virtual screen, once with its contents and once with its index, the two
+# pictures side by side.
+# Needs Debian's xvfb, xdotool, assistant-qt6, qt6-documentation-tools, fp-utils-3.2.2 and
+# imagemagick.
 # usage: docs/make_screenshot.sh [BUILD_DIR]   (default build/, where sitemap-to-qhp was built)
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -21,10 +23,12 @@ export HOME="$work/home" XDG_RUNTIME_DIR="$work/run"
 mkdir -p "$HOME" "$XDG_RUNTIME_DIR"
 chmod 700 "$XDG_RUNTIME_DIR"
 
-cp -R "$root/examples/handbook" "$work/handbook"
-cd "$work/handbook"
-"$build/sitemap-to-qhp" --namespace org.example.handbook --title "Lighthouse Keeper's Handbook"
-"$generator" qt-assistant.qhp -o handbook.qch
+cp -R "$root/examples/handbook" "$work/project"
+(cd "$work/project" && chmcmd-3.2.2 handbook.hhp >/dev/null 2>&1)
+cd "$work"
+QHELPGENERATOR=$generator "$build/sitemap-to-qhp" --qch --namespace org.example.handbook \
+  project/handbook.chm
+cd handbook
 echo '<QHelpCollectionProject version="1.0"/>' >handbook.qhcp
 "$generator" handbook.qhcp -o handbook.qhc
 "$assistant" -collectionFile handbook.qhc -register handbook.qch
