@@ -24,7 +24,7 @@ struct QhpSettings {
   std::string virtual_folder = "doc";
   std::string output_name = "qt-assistant.qhp";
   // The project's files, relative to its folder, sorted, in UTF-8; pages are looked up here.
-  FileNames files;
+  FileNames files = FileNames();
   // The page of the root section; empty: the page of the first entry of the contents.
   std::string root_ref = "index.html";
   // Whether refs are read as HTML Help reads them: '\' between folders, a page that names no
@@ -33,7 +33,8 @@ struct QhpSettings {
   bool html_help_links = false;
   // The files the .qhp lists, given the files the pages of the contents and index name;
   // without it, all of `files`.
-  std::function<std::vector<std::string>(const std::vector<std::string>& pages)> pack_files;
+  std::function<std::vector<std::string>(const std::vector<std::string>& pages)> pack_files =
+      nullptr;
   // About how many bytes the keyword list will take, if known: room made for them at once.
   std::size_t keyword_bytes_hint = 0;
 };

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <utility>
 
 #include "io/file_names.h"
 #include "output/xml_text.h"
@@ -128,7 +129,7 @@ struct ChmBook::Reader {
   MemorySystem system{};
   mschm_decompressor* decompressor = nullptr;
   mschmd_header* header = nullptr;
-  std::string_view bytes;
+  std::string bytes;  // the whole book, which libmspack reads through `system`
   std::map<std::string, mschmd_file*> files;  // every file, the format's own too
 
   ~Reader() {
@@ -170,13 +171,14 @@ void repair_chm_header(std::string& bytes) {
 ChmBook::ChmBook() = default;
 ChmBook::~ChmBook() = default;
 
-bool ChmBook::open(std::string_view bytes, const std::string& name, std::string& error) {
+bool ChmBook::open(std::string bytes, const std::string& name, std::string& error) {
   reader_ = std::make_unique<Reader>();
   Reader& r = *reader_;
-  r.bytes = bytes;
+  r.bytes = std::move(bytes);
+  repair_chm_header(r.bytes);
   r.system.sys = {open_file, close_file, read_file, write_file, seek_file, tell_file,
                   message,   allocate,   release,   copy,       nullptr};
-  r.system.book = bytes;
+  r.system.book = r.bytes;
   r.decompressor = mspack_create_chm_decompressor(&r.system.sys);
   if (r.decompressor == nullptr) {
     error = "Out of memory.";

@@ -37,9 +37,9 @@ class ChmBook {
   ChmBook& operator=(const ChmBook&) = delete;
   ~ChmBook();
 
-  // Opens the book held in `bytes` (repaired first), which must live as long as this. False with
-  // the error line's message when libmspack cannot read it.
-  bool open(std::string_view bytes, const std::string& name, std::string& error);
+  // Opens the book whose bytes are `bytes` (taken over, and repaired as they come in: see
+  // repair_chm_header). False with the error line's message when libmspack cannot read it.
+  bool open(std::string bytes, const std::string& name, std::string& error);
   // The names of the book's files as stored ("/index.htm"), the format's own (names starting
   // with "/#", "/$" or "::") left out, in the order that is fastest to extract.
   std::vector<std::string> file_names() const;

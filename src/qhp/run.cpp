@@ -340,10 +340,9 @@ Outcome convert_chm(QhpRun& run, OutputFolder& out, std::string& bytes) {
   if (!is_chm(bytes)) {
     return fail_run(run, book_path + " is not a .chm book (it does not start with ITSF).");
   }
-  repair_chm_header(bytes);
   ChmBook book;
   std::string error;
-  if (!book.open(bytes, book_path, error)) return fail_run(run, error);
+  if (!book.open(std::move(bytes), book_path, error)) return fail_run(run, error);
   const ChmSettings chm = book.settings();
   if (chm.binary_contents_only) {
     return fail_run(run, book_path + " holds its contents only in binary form (#TOCIDX), " +
