@@ -1,12 +1,11 @@
 #include "convert/html_sitemap.h"
 
 #include <libxml/HTMLparser.h>
-#include <libxml/parserInternals.h>
 
-#include <climits>
 #include <cstring>
 #include <vector>
 
+#include "convert/html_parser.h"
 #include "output/xml_text.h"
 
 namespace sitemap {
@@ -129,35 +128,13 @@ void end_element(void* context, const xmlChar* tag) {
   static_cast<SitemapReader*>(context)->end(tag);
 }
 
-// The parser's complaints about tag soup are not the user's concern: tag soup is the input.
-void ignore_error(void*, xmlErrorPtr) {}
-
 // Parses one file, UTF-8 throughout; false when the parser could not be set up (out of memory).
 bool parse(std::string_view bytes, SitemapReader& reader) {
   htmlSAXHandler sax;
   std::memset(&sax, 0, sizeof sax);
   sax.startElement = start_element;
   sax.endElement = end_element;
-  sax.serror = ignore_error;
-  sax.initialized = XML_SAX2_MAGIC;
-  // UTF-8 is the parser's own: no handler, which would copy every byte once more (4% of a
-  // run). The character set is ours to say, whatever a <meta> tag in the file claims.
-  htmlParserCtxtPtr parser =
-      htmlCreatePushParserCtxt(&sax, &reader, nullptr, 0, nullptr, XML_CHAR_ENCODING_UTF8);
-  if (parser == nullptr) return false;
-  htmlCtxtUseOptions(parser, HTML_PARSE_RECOVER | HTML_PARSE_NOERROR | HTML_PARSE_NOWARNING |
-                                 HTML_PARSE_NONET | HTML_PARSE_NOIMPLIED | HTML_PARSE_COMPACT |
-                                 HTML_PARSE_IGNORE_ENC);
-  // All at once, which spares the parser looking ahead for the end of every tag (5% of a run);
-  // in pieces only past INT_MAX bytes, the most it takes at a time.
-  constexpr std::size_t CHUNK = INT_MAX;
-  do {
-    const std::size_t n = bytes.size() < CHUNK ? bytes.size() : CHUNK;
-    htmlParseChunk(parser, bytes.data(), static_cast<int>(n), n == bytes.size());
-    bytes.remove_prefix(n);
-  } while (!bytes.empty());
-  htmlFreeParserCtxt(parser);
-  return true;
+  return parse_html(bytes, sax, &reader);
 }
 
 // Parses one file in `encoding`. The parser gets valid UTF-8 only: it stops at the first byte

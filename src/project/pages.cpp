@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "convert/html_parser.h"
 #include "io/file_names.h"
 #include "output/xml_text.h"
 #include "project/code_page.h"
@@ -75,8 +76,6 @@ void characters(void* context, const xmlChar* text, int size) {
   auto& reader = *static_cast<LinkReader*>(context);
   if (reader.in_style) reader.style.append(reinterpret_cast<const char*>(text), size);
 }
-
-void ignore_error(void*, xmlErrorPtr) {}
 
 // ASCII reads the same in every charset a page is written in: such a page shows right as it is.
 bool is_ascii(std::string_view bytes) {
@@ -181,21 +180,7 @@ std::vector<std::string> page_links(std::string_view bytes) {
   sax.endElement = end_element;
   sax.characters = characters;
   sax.cdataBlock = characters;
-  sax.serror = ignore_error;
-  sax.initialized = XML_SAX2_MAGIC;
-  htmlParserCtxtPtr parser =
-      htmlCreatePushParserCtxt(&sax, &reader, nullptr, 0, nullptr, XML_CHAR_ENCODING_UTF8);
-  if (parser == nullptr) return {};
-  htmlCtxtUseOptions(parser, HTML_PARSE_RECOVER | HTML_PARSE_NOERROR | HTML_PARSE_NOWARNING |
-                                 HTML_PARSE_NONET | HTML_PARSE_NOIMPLIED | HTML_PARSE_IGNORE_ENC);
-  // In pieces the parser can take (it counts in int).
-  constexpr std::size_t CHUNK = 1 << 30;
-  do {
-    const std::size_t n = bytes.size() < CHUNK ? bytes.size() : CHUNK;
-    htmlParseChunk(parser, bytes.data(), static_cast<int>(n), n == bytes.size());
-    bytes.remove_prefix(n);
-  } while (!bytes.empty());
-  htmlFreeParserCtxt(parser);
+  parse_html(bytes, sax, &reader);
   return std::move(reader.links);
 }
 
