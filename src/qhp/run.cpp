@@ -124,10 +124,10 @@ std::string folder_name(const std::string& folder) {
 // The title of the root section where the command line gives none: the project's, else the
 // <title> of the start page, else the name of the project's folder.
 std::string book_title(const std::string& project_title, const std::string& folder,
-                       const std::string& start_page, const std::string& code_page) {
+                       const std::string& start_page_path, const std::string& code_page) {
   if (!project_title.empty()) return project_title;
   std::string bytes, converted;
-  if (!start_page.empty() && read_file(folder + start_page, bytes)) {
+  if (!start_page_path.empty() && read_file(start_page_path, bytes)) {
     const std::string title =
         page_title(page_as_utf8(bytes, code_page, converted) ? converted : bytes);
     if (!title.empty() && is_valid_utf8(title)) return title;
@@ -272,7 +272,8 @@ Outcome convert_book(QhpRun& run, OutputFolder& out, const ProjectFile& project,
   if (start.empty() && settings.files.contains("index.html")) start = "index.html";
   settings.root_ref = start;
   if (!options.title_given) {
-    settings.title = book_title(project.title, folder, start, project.code_page);
+    settings.title =
+        book_title(project.title, folder, start.empty() ? "" : disk_path(start), project.code_page);
   }
   if (!options.namespace_given) settings.namespace_name = namespace_of(project.name);
   const std::string dir = options.output_dir.empty() ? project.name : options.output_dir;
@@ -377,7 +378,15 @@ Outcome convert_chm(QhpRun& run, OutputFolder& out, std::string& bytes) {
     }
     std::string_view kept = data;
     if (is_html_page(path) && page_as_utf8(data, project.code_page, converted)) kept = converted;
-    if (!out.write(path, kept)) return fail_run(run, "Failed to write " + dir + "/" + path + ".");
+    if (!out.write(path, kept)) {
+      // Two names of the book that HTML Help reads as one ("a\\b" and "a/b"): the first stays.
+      if (errno == EEXIST) {
+        run.warnings += "Warning: left out " + shown_name(name) + " of the book: " + path +
+                        " is written already.\n";
+        continue;
+      }
+      return fail_run(run, "Failed to write " + dir + "/" + path + ".");
+    }
   }
   return convert_book(run, out, project, true);
 }
