@@ -138,8 +138,6 @@ struct ChmBook::Reader {
   }
 };
 
-bool is_chm(std::string_view bytes) { return bytes.substr(0, 4) == "ITSF"; }
-
 void repair_chm_header(std::string& bytes) {
   if (!is_chm(bytes) || bytes.size() < DIRECTORY_AT + 16) return;
   // chmcmd 3.2.2 writes the first GUID of the header twice; HTML Help Workshop writes the second

@@ -316,6 +316,7 @@ Outcome convert_project(QhpRun& run, OutputFolder& out) {
   return convert_book(run, out, project, false);
 }
 
+#ifdef SITEMAP_HAVE_MSPACK
 // A name of a book's file for a message: bytes that could not be shown as \xNN.
 std::string shown_name(std::string_view name) {
   std::string shown;
@@ -333,7 +334,6 @@ std::string shown_name(std::string_view name) {
   return shown;
 }
 
-#ifdef SITEMAP_HAVE_MSPACK
 // BOOK.chm: every file of the book written into a folder of its own (pages made readable on the
 // way), then converted there as its project would be.
 Outcome convert_chm(QhpRun& run, OutputFolder& out, std::string& bytes) {
