@@ -27,6 +27,10 @@ check dpkg-deb -x "$deb" "$work/root"
 check test -f "$work/root/usr/share/man/man1/sitemap-to-dcf.1"
 check test -f "$work/root/usr/share/man/man1/sitemap-to-qhp.1"
 dpkg-deb -f "$deb" Depends | grep -q libxml2 || { echo "no libxml2 in Depends"; failed=1; }
+# A build that reads .chm books needs libmspack's library wherever it is installed.
+if ldd "$build/sitemap-to-qhp" 2>/dev/null | grep -q libmspack; then
+  dpkg-deb -f "$deb" Depends | grep -q libmspack0 || { echo "no libmspack0 in Depends"; failed=1; }
+fi
 
 for who in built installed; do
   mkdir "$work/$who"
