@@ -135,20 +135,20 @@ std::string book_title(const std::string& project_title, const std::string& fold
   return folder_name(folder);
 }
 
-// The sitemaps of a project read as HTML, decoded to UTF-8, into the .qhp. A project without an
-// index file, or with an index without entries, gets no keywords, with a warning.
 // A sitemap: where it is on disk, and its name for messages (in UTF-8).
 struct SitemapFile {
   std::string path;
   std::string name;
 };
 
-Outcome convert_sitemaps(QhpRun& run, const SitemapFile& contents_file_name,
-                         const SitemapFile& index_file_name, const std::string& code_page) {
-  const std::string& contents_path = contents_file_name.path;
-  const std::string& index_path = index_file_name.path;
-  const std::string& contents_name = contents_file_name.name;
-  const std::string& index_name = index_file_name.name;
+// The sitemaps of a project read as HTML, decoded to UTF-8, into the .qhp. A project without an
+// index file, or with an index without entries, gets no keywords, with a warning.
+Outcome convert_sitemaps(QhpRun& run, const SitemapFile& contents_sitemap,
+                         const SitemapFile& index_sitemap, const std::string& code_page) {
+  const std::string& contents_path = contents_sitemap.path;
+  const std::string& index_path = index_sitemap.path;
+  const std::string& contents_name = contents_sitemap.name;
+  const std::string& index_name = index_sitemap.name;
   const QhpOptions& options = run.options;
   std::unique_ptr<FileInput> contents_file = open_input_file(contents_path);
   if (!contents_file) return fail_run(run, "Failed to open " + contents_name + ".");
