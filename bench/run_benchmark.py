@@ -2,8 +2,12 @@
 """Times sitemap-to-dcf on generated projects of several sizes and shapes and prints a Markdown
 table: pages, input size, wall time (median), the floor program's time on the same project (map
 both inputs, find every line feed, write a file of the DCF's size; bench/floor.cpp) and the ratio
-to it, `wc -l` over the same inputs and the ratio to it (all interleaved, so that every program
-sees the same machine), and peak memory (measured with /usr/bin/time).
+to it, `wc -l` over the same inputs and the ratio to it, and peak memory (measured with
+/usr/bin/time). Each program is timed as a whole process, in rounds that run every program once
+(interleaved, so that all see the same machine), after one untimed round, pinned to one core
+where there are several; each starts without the output file its last run left. The ratios
+to the floor and of sitemap-to-qhp to sitemap-to-dcf are the median of the ratios of the runs of
+one round, with their quartiles: the spread says how far the figure can be trusted.
 
 usage: run_benchmark.py BINARY [--qhp QHP_BINARY] [--floor FLOOR_BINARY]
                         [--sizes 25000,50000,100000] [--shapes prefixes,anchors,deep,sparse]
@@ -46,15 +50,45 @@ def project(data, pages, shape='mixed'):
     return folder
 
 
-def timed(cmd, cwd):
-    """Wall seconds of one run. What the runs before wrote is put on disk first, so that no
-    program pays for the write-back of another's output."""
+def pinned():
+    """The command prefix that keeps every timed program on one core, where the machine lets
+    us: the last one, away from what the system starts on the first."""
+    cores = sorted(os.sched_getaffinity(0)) if hasattr(os, 'sched_getaffinity') else []
+    taskset = shutil.which('taskset')
+    return [taskset, '-c', str(cores[-1])] if taskset and len(cores) > 1 else []
+
+
+PIN = pinned()
+
+
+def timed(cmd, cwd, output=None):
+    """Wall seconds of one run of a whole process. Its output file is removed first: writing
+    over a file of 21 MB costs its truncation, 6 to 9 ms on ext4 here, which the floor paid in
+    full and which made it look slower than it is. What the runs before wrote is put on disk
+    first, so that no program pays for the write-back of another's output."""
+    if output:
+        path = os.path.join(cwd, output)
+        if os.path.isdir(path):
+            shutil.rmtree(path)
+        elif os.path.exists(path):
+            os.unlink(path)
     os.sync()
     start = time.perf_counter()
-    if subprocess.run(cmd, cwd=cwd, stdout=subprocess.DEVNULL,
+    if subprocess.run(PIN + cmd, cwd=cwd, stdout=subprocess.DEVNULL,
                       stderr=subprocess.DEVNULL).returncode != 0:
         sys.exit('%s failed in %s' % (cmd[0], cwd))
     return time.perf_counter() - start
+
+
+def ratio(numerators, denominators):
+    """The median and the quartiles of the ratios of runs taken in the same round."""
+    r = sorted(n / d for n, d in zip(numerators, denominators))
+    q = statistics.quantiles(r, n=4) if len(r) > 1 else [r[0], r[0], r[0]]
+    return statistics.median(r), q[0], q[2]
+
+
+def shown(r):
+    return '%.2f (%.2f-%.2f)' % r
 
 
 def peak_memory(binary, folder):
@@ -83,20 +117,29 @@ def measure(a, binary, qhp, floor, folder):
     if qhp:
         with open(os.path.join(html_folder, 'bench.hhp'), 'w') as f:
             f.write('[OPTIONS]\nContents file=index.hhc\nIndex file=index.hhk\nTitle=Bench\n')
-    dcf_size = None
-    for _ in range(a.runs):
-        times['wc'].append(timed(['wc', '-l', 'Contents.hhc', 'Index.hhk'], folder))
-        times['dcf'].append(timed([binary], folder))
-        if floor:
-            dcf_size = dcf_size or os.path.getsize(os.path.join(folder, 'qt-assistant.dcf'))
-            times['floor'].append(timed([floor, 'Contents.hhc', 'Index.hhk', 'floor.out',
-                                         str(dcf_size)], folder))
-        if qhp:
-            times['qhp'].append(timed([qhp], folder))
-            times['html'].append(timed(html, html_folder))
-            shutil.rmtree(book, ignore_errors=True)
-            times['hhp'].append(timed(hhp, html_folder))
+    dcf_size = os.path.getsize(os.path.join(folder, 'qt-assistant.dcf')) if os.path.exists(
+        os.path.join(folder, 'qt-assistant.dcf')) else None
+    runs = [('wc', ['wc', '-l', 'Contents.hhc', 'Index.hhk'], folder, None),
+            ('dcf', [binary], folder, 'qt-assistant.dcf')]
+    if floor:
+        runs.append(('floor', [floor, 'Contents.hhc', 'Index.hhk', 'floor.out', 'SIZE'], folder,
+                     'floor.out'))
+    if qhp:
+        runs += [('qhp', [qhp], folder, 'qt-assistant.qhp'),
+                 ('html', html, html_folder, 'qt-assistant.qhp'),
+                 ('hhp', hhp, html_folder, book)]
+    # A round untimed first: the inputs in the page cache, the programs loaded, for all alike.
+    for rnd in range(a.runs + 1):
+        for name, cmd, cwd, output in runs:
+            if name == 'floor':
+                dcf_size = dcf_size or os.path.getsize(os.path.join(folder, 'qt-assistant.dcf'))
+                cmd = cmd[:-1] + [str(dcf_size)]
+            t = timed(cmd, cwd, output)
+            if rnd > 0:
+                times[name].append(t)
     result = {k: statistics.median(v) if v else None for k, v in times.items()}
+    result['floor ratio'] = ratio(times['dcf'], times['floor']) if floor else None
+    result['qhp ratio'] = ratio(times['qhp'], times['dcf']) if qhp else None
     result['peak'] = peak_memory(binary, folder)
     return result
 
@@ -160,10 +203,11 @@ def main():
 
     header = ['pages', 'shape', 'input MB', 'lines', 'wall (median)']
     if floor:
-        header += ['floor (median)', 'ratio to floor']
+        header += ['floor (median)', 'ratio to floor, median of pairs (quartiles)']
     header += ['wc -l (median)', 'ratio to wc -l', 'peak memory MB', 'peak / input']
     if qhp:
-        header += ['qhp (median)', 'qhp / dcf', 'qhp --html, Doxygen form (median)',
+        header += ['qhp (median)', 'qhp / dcf, median of pairs (quartiles)',
+                   'qhp --html, Doxygen form (median)',
                    '--html / qhp', 'qhp PROJECT.hhp (median)', '.hhp / --html']
     print('| ' + ' | '.join(header) + ' |')
     print('|' + '---:|' * len(header))
@@ -184,11 +228,11 @@ def main():
             results[pages] = r['dcf']
         row = ['%d' % pages, shape, '%.1f' % (size / 1e6), '%d' % lines, '%.3f s' % r['dcf']]
         if floor:
-            row += ['%.4f s' % r['floor'], '%.1f' % (r['dcf'] / r['floor'])]
+            row += ['%.4f s' % r['floor'], shown(r['floor ratio'])]
         row += ['%.4f s' % r['wc'], '%.1f' % (r['dcf'] / r['wc']), '%.1f' % (r['peak'] / 1024),
                 '%.2f' % (r['peak'] * 1024 / size)]
         if qhp:
-            row += ['%.3f s' % r['qhp'], '%.2f' % (r['qhp'] / r['dcf']), '%.3f s' % r['html'],
+            row += ['%.3f s' % r['qhp'], shown(r['qhp ratio']), '%.3f s' % r['html'],
                     '%.2f' % (r['html'] / r['qhp']), '%.3f s' % r['hhp'],
                     '%.2f' % (r['hhp'] / r['html'])]
         print('| ' + ' | '.join(row) + ' |')
