@@ -25,6 +25,12 @@ std::string ascii_lower(std::string_view text) {
   return out;
 }
 
+bool ends_with_ignoring_case(std::string_view name, std::string_view ending) {
+  return name.size() >= ending.size() &&
+         std::equal(ending.begin(), ending.end(), name.end() - ending.size(),
+                    [](char e, char c) { return e == (c >= 'A' && c <= 'Z' ? c + 32 : c); });
+}
+
 FileNames::FileNames(std::vector<std::string> files) : files_(std::move(files)) {}
 
 bool FileNames::contains(std::string_view path) const {

@@ -44,4 +44,7 @@ std::string percent_decoded(std::string_view text);
 // ASCII letters in lower case, other bytes as they are.
 std::string ascii_lower(std::string_view text);
 
+// Whether `name` ends in `ending` (given in lower case), ASCII letters of any case alike.
+bool ends_with_ignoring_case(std::string_view name, std::string_view ending);
+
 }  // namespace sitemap

@@ -20,11 +20,6 @@ constexpr std::size_t MAX_ENTITY_NAME = 31;
 // Digits enough for any code point (U+10FFFF is 7 decimal digits), with leading zeros.
 constexpr std::size_t MAX_REFERENCE_DIGITS = 10;
 
-bool is_utf8_name(std::string name) {
-  for (char& c : name) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 32 : c);
-  return name == "UTF-8" || name == "UTF8";
-}
-
 // What a UTF-8 lead byte asks of the bytes after it: how many continuation bytes, and the range
 // the first of them must lie in (the others lie in 0x80-0xBF). False for a byte that leads none.
 struct Utf8Lead {
@@ -164,6 +159,14 @@ bool plain_in_xml(char c) { return PLAIN_IN_XML.plain[static_cast<unsigned char>
 
 }  // namespace
 
+bool is_ascii(std::string_view bytes) { return ascii_prefix(bytes) == bytes.size(); }
+
+bool is_utf8_encoding_name(std::string_view name) {
+  std::string upper(name);
+  for (char& c : upper) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 32 : c);
+  return upper == "UTF-8" || upper == "UTF8";
+}
+
 bool is_valid_utf8(std::string_view bytes) {
   Utf8Check check;
   check.feed(bytes);
@@ -197,7 +200,7 @@ XmlText::~XmlText() {
 bool XmlText::set_encoding(const std::string& name) {
   if (converter_ != reinterpret_cast<iconv_t>(-1)) iconv_close(converter_);
   converter_ = reinterpret_cast<iconv_t>(-1);
-  if (is_utf8_name(name)) return true;
+  if (is_utf8_encoding_name(name)) return true;
   converter_ = iconv_open("UTF-8", name.c_str());
   return converter_ != reinterpret_cast<iconv_t>(-1);
 }

@@ -14,6 +14,10 @@ namespace sitemap {
 
 // Whether `bytes` is well-formed UTF-8 (no overlong forms, surrogates or values past U+10FFFF).
 bool is_valid_utf8(std::string_view bytes);
+// Whether `bytes` is ASCII, which reads the same in every character set a project is written in.
+bool is_ascii(std::string_view bytes);
+// Whether an encoding's name is UTF-8's ("utf-8", "UTF8", ...).
+bool is_utf8_encoding_name(std::string_view name);
 
 // The same check on a stream handed over in pieces, which may split a character.
 class Utf8Check {

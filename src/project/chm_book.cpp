@@ -310,13 +310,8 @@ ChmSettings ChmBook::settings() {
   // Else the book's only contents and index files.
   std::vector<std::string> hhc, hhk;
   for (const auto& entry : reader_->files) {
-    const std::string lower = ascii_lower(entry.first);
-    if (lower.size() > 4 && lower.compare(lower.size() - 4, 4, ".hhc") == 0) {
-      hhc.push_back(entry.first);
-    }
-    if (lower.size() > 4 && lower.compare(lower.size() - 4, 4, ".hhk") == 0) {
-      hhk.push_back(entry.first);
-    }
+    if (ends_with_ignoring_case(entry.first, ".hhc")) hhc.push_back(entry.first);
+    if (ends_with_ignoring_case(entry.first, ".hhk")) hhk.push_back(entry.first);
   }
   if (settings.contents.empty() && hhc.size() == 1) settings.contents = hhc.front();
   if (settings.index.empty() && hhk.size() == 1) settings.index = hhk.front();

@@ -83,18 +83,6 @@ bool knows_encoding(const std::string& name) {
   return true;
 }
 
-bool is_utf8_name(std::string_view name) {
-  const std::string lower = ascii_lower(name);
-  return lower == "utf-8" || lower == "utf8";
-}
-
-bool has_non_ascii(std::string_view bytes) {
-  for (const char c : bytes) {
-    if (static_cast<unsigned char>(c) >= 0x80) return true;
-  }
-  return false;
-}
-
 bool is_name_char(char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
          c == '_' || c == '.' || c == ':';
@@ -149,7 +137,7 @@ TextCharset find_charset(std::string_view bytes, const std::string& forced,
   const bool utf8 = is_valid_utf8(bytes);
   const std::string declared(meta_charset(bytes));
   if (!declared.empty()) {
-    if (is_utf8_name(declared)) {
+    if (is_utf8_encoding_name(declared)) {
       if (utf8) return {"UTF-8", 0};
     } else if (knows_encoding(declared)) {
       return {declared, 0};
@@ -158,12 +146,12 @@ TextCharset find_charset(std::string_view bytes, const std::string& forced,
                   ", which iconv does not know.\n";
     }
   }
-  if (utf8 && has_non_ascii(bytes)) return {"UTF-8", 0};
+  if (utf8 && !is_ascii(bytes)) return {"UTF-8", 0};
   return {fallback.empty() ? WESTERN_CODE_PAGE : fallback, 0};
 }
 
 bool is_single_byte(const std::string& encoding) {
-  if (is_utf8_name(encoding)) return false;
+  if (is_utf8_encoding_name(encoding)) return false;
   const iconv_t cd = iconv_open("UTF-8", encoding.c_str());
   if (cd == reinterpret_cast<iconv_t>(-1)) return false;
   // A byte that starts a character of several bytes leaves iconv asking for more (EINVAL).
@@ -187,7 +175,7 @@ bool is_single_byte(const std::string& encoding) {
 bool decode_text(std::string_view bytes, const TextCharset& charset, bool workshop_names,
                  std::string& out) {
   bytes.remove_prefix(charset.bom_size < bytes.size() ? charset.bom_size : bytes.size());
-  const bool utf8 = is_utf8_name(charset.encoding);
+  const bool utf8 = is_utf8_encoding_name(charset.encoding);
   // The names go in only where one stands: most files hold many '&' and no such name.
   std::size_t first_name = std::string_view::npos;
   if (workshop_names && !utf8 && is_single_byte(charset.encoding)) {
@@ -203,7 +191,7 @@ bool decode_text(std::string_view bytes, const TextCharset& charset, bool worksh
   // Text that reads the same in UTF-8 is used as it stands, unless a byte order mark or a name
   // is to go: a sitemap of 40 MB is not copied for nothing.
   if (charset.bom_size == 0 && first_name == std::string_view::npos &&
-      (utf8 ? is_valid_utf8(bytes) : !has_non_ascii(bytes))) {
+      (utf8 ? is_valid_utf8(bytes) : is_ascii(bytes))) {
     return false;
   }
   std::string named;

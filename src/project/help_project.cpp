@@ -19,9 +19,7 @@ namespace sitemap {
 
 namespace {
 
-bool is_style_sheet(std::string_view name) {
-  return name.size() > 4 && ascii_lower(name.substr(name.size() - 4)) == ".css";
-}
+bool is_style_sheet(std::string_view name) { return ends_with_ignoring_case(name, ".css"); }
 
 }  // namespace
 

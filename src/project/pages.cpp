@@ -13,11 +13,6 @@ namespace sitemap {
 
 namespace {
 
-bool ends_with_ignoring_case(std::string_view name, std::string_view ending) {
-  return name.size() >= ending.size() &&
-         ascii_lower(name.substr(name.size() - ending.size())) == ending;
-}
-
 // A link as a path: without its anchor and query, blanks around it dropped; empty for a link
 // with a scheme, a bare anchor, or nothing.
 std::string local_part(std::string_view link) {
@@ -77,14 +72,6 @@ void characters(void* context, const xmlChar* text, int size) {
   if (reader.in_style) reader.style.append(reinterpret_cast<const char*>(text), size);
 }
 
-// ASCII reads the same in every charset a page is written in: such a page shows right as it is.
-bool is_ascii(std::string_view bytes) {
-  for (const char c : bytes) {
-    if (static_cast<unsigned char>(c) >= 0x80) return false;
-  }
-  return true;
-}
-
 }  // namespace
 
 bool is_html_page(std::string_view name) {
@@ -95,6 +82,7 @@ bool is_html_page(std::string_view name) {
 bool page_as_utf8(std::string_view bytes, const std::string& fallback, std::string& converted) {
   std::string warnings;  // a page's unknown charset falls to the next rule without a word
   const TextCharset charset = find_charset(bytes, "", fallback, "", warnings);
+  // An ASCII page reads the same in every charset: it shows right as it is.
   if (charset.bom_size == 0 && (charset.encoding == "UTF-8" || is_ascii(bytes))) return false;
   converted = decode_text(bytes, charset, false);
   const std::string_view declared = meta_charset(converted);

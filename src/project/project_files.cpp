@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <string_view>
 
+#include "io/file_names.h"
 #include "output/xml_text.h"
 
 namespace sitemap {
@@ -18,10 +19,7 @@ bool is_tool_file(std::string_view name) {
   static constexpr std::string_view ENDINGS[] = {".hhc", ".hhk",  ".hhp", ".chm", ".dcf",
                                                  ".qhp", ".qhcp", ".qch", ".qhc"};
   return std::any_of(std::begin(ENDINGS), std::end(ENDINGS), [&](std::string_view ending) {
-    if (name.size() < ending.size()) return false;
-    const std::string_view tail = name.substr(name.size() - ending.size());
-    return std::equal(tail.begin(), tail.end(), ending.begin(),
-                      [](char a, char b) { return (a >= 'A' && a <= 'Z' ? a + 32 : a) == b; });
+    return ends_with_ignoring_case(name, ending);
   });
 }
 
@@ -45,9 +43,7 @@ std::vector<std::string> readings(std::string_view name, Listing& listing) {
   std::vector<std::string> names;
   const bool utf8 = is_valid_utf8(name);
   if (utf8) names.emplace_back(name);
-  bool ascii = true;
-  for (const char c : name) ascii = ascii && static_cast<unsigned char>(c) < 0x80;
-  if (!ascii && !listing.code_page.empty()) {
+  if (!is_ascii(name) && !listing.code_page.empty()) {
     XmlText text;
     text.set_encoding(listing.code_page);
     const std::string_view decoded = text.to_utf8_text(name);

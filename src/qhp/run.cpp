@@ -242,9 +242,7 @@ Outcome convert_book(QhpRun& run, OutputFolder& out, const ProjectFile& project,
     // A project that names none, with a single contents file: that one.
     std::vector<std::string> found;
     for (const std::string& name : sitemaps.all()) {
-      if (ascii_lower(name.substr(name.size() < 4 ? 0 : name.size() - 4)) == ".hhc") {
-        found.push_back(name);
-      }
+      if (ends_with_ignoring_case(name, ".hhc")) found.push_back(name);
     }
     if (found.size() != 1) {
       return fail_run(run, options.project + " names no contents file (Contents file=).");
@@ -395,7 +393,7 @@ Outcome convert_chm(QhpRun& run, OutputFolder& out, std::string& bytes) {
 // A project file or a book, told apart by what the file holds.
 Outcome convert_project_or_book(QhpRun& run, OutputFolder& out) {
   const std::string& path = run.options.project;
-  const bool named_chm = ascii_lower(path.substr(path.size() < 4 ? 0 : path.size() - 4)) == ".chm";
+  const bool named_chm = ends_with_ignoring_case(path, ".chm");
   std::string bytes;
   if (!read_file(path, bytes)) return fail_run(run, "Failed to read " + path + ".");
   if (!is_chm(bytes) && !named_chm) return convert_project(run, out);
