@@ -47,13 +47,9 @@ bool read_file(const std::string& path, std::string& bytes) {
   }
 }
 
-bool read_project_file(const std::string& path, const std::string& forced_encoding,
-                       ProjectFile& project, std::string& error, std::string& warnings) {
-  std::string bytes;
-  if (!read_file(path, bytes)) {
-    error = "Failed to read " + path + ".";
-    return false;
-  }
+ProjectFile read_project_file(const std::string& path, std::string_view bytes,
+                              const std::string& forced_encoding, std::string& warnings) {
+  ProjectFile project;
   const std::size_t slash = path.rfind('/');
   project.folder = slash == std::string::npos ? "" : path.substr(0, slash + 1);
   project.code_page = code_page_of_lcid(hhp_language(bytes));
@@ -67,7 +63,7 @@ bool read_project_file(const std::string& path, const std::string& forced_encodi
   project.files = hhp.files;
   project.name = stem_of(hhp.compiled_file.empty() ? path : hhp.compiled_file);
   if (project.name.empty()) project.name = stem_of(path);
-  return true;
+  return project;
 }
 
 std::string project_path(const FileNames& files, std::string_view path) {

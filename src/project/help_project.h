@@ -25,9 +25,9 @@ struct ProjectFile {
   std::vector<std::string> files;  // [FILES]
 };
 
-// Reads a project file. False when it cannot be read, with the error line's message.
-bool read_project_file(const std::string& path, const std::string& forced_encoding,
-                       ProjectFile& project, std::string& error, std::string& warnings);
+// What the project file at `path`, which holds `bytes`, says.
+ProjectFile read_project_file(const std::string& path, std::string_view bytes,
+                              const std::string& forced_encoding, std::string& warnings);
 
 // The file of the project a path of the project names ('\' read as '/', any letter case where
 // nothing matches exactly), relative to its folder; empty when there is none.

@@ -304,13 +304,10 @@ Outcome convert_book(QhpRun& run, OutputFolder& out, const ProjectFile& project,
   return Outcome::success;
 }
 
-// PROJECT.hhp: the project converted into a folder of its own.
-Outcome convert_project(QhpRun& run, OutputFolder& out) {
-  ProjectFile project;
-  std::string error;
-  if (!read_project_file(run.options.project, run.options.encoding, project, error, run.warnings)) {
-    return fail_run(run, error);
-  }
+// PROJECT.hhp, which holds `bytes`: the project converted into a folder of its own.
+Outcome convert_project(QhpRun& run, OutputFolder& out, std::string_view bytes) {
+  const ProjectFile project =
+      read_project_file(run.options.project, bytes, run.options.encoding, run.warnings);
   return convert_book(run, out, project, false);
 }
 
@@ -396,7 +393,7 @@ Outcome convert_project_or_book(QhpRun& run, OutputFolder& out) {
   const bool named_chm = ends_with_ignoring_case(path, ".chm");
   std::string bytes;
   if (!read_file(path, bytes)) return fail_run(run, "Failed to read " + path + ".");
-  if (!is_chm(bytes) && !named_chm) return convert_project(run, out);
+  if (!is_chm(bytes) && !named_chm) return convert_project(run, out, bytes);
 #ifdef SITEMAP_HAVE_MSPACK
   return convert_chm(run, out, bytes);
 #else
