@@ -6,53 +6,67 @@
 namespace sitemap {
 
 namespace {
-// Bytes asked of the stream at a time; large reads keep system calls rare on big inputs.
+// Bytes asked of the stream at a time, at least; large reads keep system calls rare on big
+// inputs.
 constexpr std::size_t READ_BLOCK = 64 * 1024;
 }  // namespace
 
-LineReader::LineReader(InputStream& stream) : stream_(stream) {}
+LineReader::LineReader(InputStream& stream, std::size_t keep)
+    : stream_(stream),
+      keep_(std::min(keep, KEEP_MAX)),
+      // The kept pieces and the current one, at their longest, and a read.
+      capacity_((keep_ + 1) * LINE_READ_MAX + READ_BLOCK),
+      block_(new char[capacity_]) {}
 
 LineRead LineReader::read(std::string_view& line) {
-  spill_.clear();
+  std::size_t start = pos_;
   for (;;) {
-    if (pos_ == end_ && !refill()) {
-      line = failed_ ? std::string_view() : std::string_view(spill_);
-      if (failed_) return LineRead::error;
-      return spill_.empty() ? LineRead::end : LineRead::last_line;
-    }
-    const char* start = block_.data() + pos_;
-    const std::size_t take = std::min(end_ - pos_, LINE_READ_MAX - spill_.size());
-    const void* lf = std::memchr(start, '\n', take);
-    const std::size_t n =
-        lf != nullptr ? static_cast<std::size_t>(static_cast<const char*>(lf) - start) + 1 : take;
+    const std::size_t take = std::min(end_ - pos_, LINE_READ_MAX - (pos_ - start));
+    const void* lf = std::memchr(block_.get() + pos_, '\n', take);
+    pos_ = lf != nullptr ? static_cast<std::size_t>(static_cast<const char*>(lf) - block_.get()) + 1
+                         : pos_ + take;
     // A full piece ends here without asking the stream for more, so it never meets the end.
-    const bool complete = lf != nullptr || spill_.size() + n == LINE_READ_MAX;
-    pos_ += n;
-    if (complete && spill_.empty()) {
-      // Most lines lie whole in the block read last: hand them out where they are.
-      line = std::string_view(start, n);
-      return LineRead::line;
-    }
-    // A piece that runs over the end of the block is gathered while reading on.
-    spill_.append(start, n);
-    if (complete) {
-      line = spill_;
-      return LineRead::line;
+    if (lf != nullptr || pos_ - start == LINE_READ_MAX) break;
+    if (!refill(start)) {
+      if (failed_) {
+        line = {};
+        return LineRead::error;
+      }
+      if (pos_ == start) {
+        line = {};
+        return LineRead::end;
+      }
+      line = std::string_view(block_.get() + start, pos_ - start);
+      pieces_[count_++ % (KEEP_MAX + 1)] = {start, pos_ - start};
+      return LineRead::last_line;
     }
   }
+  line = std::string_view(block_.get() + start, pos_ - start);
+  pieces_[count_++ % (KEEP_MAX + 1)] = {start, pos_ - start};
+  return LineRead::line;
 }
 
-bool LineReader::refill() {
+bool LineReader::refill(std::size_t& start) {
   if (at_end_) return false;
-  if (block_.empty()) block_.resize(READ_BLOCK);
-  const long got = stream_.read(block_.data(), block_.size());
+  // What must stay: the kept pieces and the one begun.
+  std::size_t from = start;
+  for (std::size_t back = 1; back <= keep_ && back <= count_; ++back) {
+    from = std::min(from, pieces_[(count_ - back) % (KEEP_MAX + 1)].begin);
+  }
+  if (from > 0) {
+    std::memmove(block_.get(), block_.get() + from, end_ - from);
+    for (Piece& p : pieces_) p.begin -= std::min(p.begin, from);
+    start -= from;
+    pos_ -= from;
+    end_ -= from;
+  }
+  const long got = stream_.read(block_.get() + end_, capacity_ - end_);
   if (got <= 0) {
     at_end_ = true;
     failed_ = got < 0;
     return false;
   }
-  pos_ = 0;
-  end_ = static_cast<std::size_t>(got);
+  end_ += static_cast<std::size_t>(got);
   return true;
 }
 

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -58,22 +59,43 @@ enum class LineRead { line, last_line, end, error };
 // Splits a stream into lines the way a length-limited line read does: a piece ends after its
 // line feed or after LINE_READ_MAX bytes, whichever comes first, and the stream is asked for more
 // bytes only when a piece needs them (so a full piece never reaches the end of the file).
+//
+// The pieces are handed out where they lie in the reader's block, and the last `keep` pieces
+// before the current one stay there for recent() until they are older: a caller that may need a
+// line a few lines later copies it only if it does.
 class LineReader {
  public:
-  explicit LineReader(InputStream& stream);
+  static constexpr std::size_t KEEP_MAX = 4;
+  explicit LineReader(InputStream& stream, std::size_t keep = 0);
 
-  // Sets `line` to the next piece, line end included, valid until the next read. At the end
-  // `line` is empty.
+  // Sets `line` to the next piece, line end included, valid until the next read (or while it is
+  // among the kept ones). At the end `line` is empty.
   LineRead read(std::string_view& line);
+  // The piece read `back` reads before the last one (1 to keep); empty where there was none.
+  std::string_view recent(std::size_t back) const {
+    if (count_ <= back) return {};
+    const Piece& p = pieces_[(count_ - 1 - back) % (KEEP_MAX + 1)];
+    return {block_.get() + p.begin, p.size};
+  }
 
  private:
-  bool refill();
+  struct Piece {
+    std::size_t begin;
+    std::size_t size;
+  };
+  // Moves the kept pieces and the piece begun at `start` to the front of the block, and reads
+  // more after them; false at the end of the stream or on a read error.
+  bool refill(std::size_t& start);
 
   InputStream& stream_;
-  std::string block_;
-  std::string spill_;  // a piece that runs over the end of the block
+  std::size_t keep_;
+  std::size_t capacity_;
+  std::unique_ptr<char[]> block_;
   std::size_t pos_ = 0;
   std::size_t end_ = 0;
+  // The last pieces handed out, by their number modulo KEEP_MAX + 1, and how many there were.
+  Piece pieces_[KEEP_MAX + 1] = {};
+  std::size_t count_ = 0;
   bool at_end_ = false;
   bool failed_ = false;
 };

@@ -101,6 +101,8 @@ class IndexTable {
       return std::lexicographical_compare(std::begin(word), std::end(word), std::begin(o.word),
                                           std::end(o.word));
     }
+    // Byte `i` of the key, most significant first.
+    unsigned byte(std::size_t i) const { return (word[i / 8] >> (56 - 8 * (i % 8))) & 0xff; }
   };
   static Key key_of(std::string_view text);
 
@@ -151,6 +153,11 @@ class IndexTable {
                  Value value_of) const;
   bool starts_with_tail(const Local& a, const Key& key, std::string_view tail) const;
   void sort_locals();
+  bool less(const Local& a, const Local& b) const;
+  // Sorts `n` Local lines whose keys agree in their first `byte` bytes into `locals`, or into
+  // `spare` (which has room for as many) where `back` is false.
+  void sort_locals_from(Local* locals, Local* spare, std::size_t n, std::size_t byte,
+                        bool back) const;
   // Keeps a walk's path among the texts; where the path, or the line a failed walk stops on, lies.
   WalkSpan span_of(const KeywordWalk& walk);
   // Where a climb from the entry on line `entry_line` ends, among the list starts read so far.

@@ -42,6 +42,7 @@ void walk_keyword_path(const IndexTable& table, const IndexEntry& entry, std::ui
                        std::int64_t list_depth, KeywordWalk& walk) {
   walk.end = WalkEnd::path;
   walk.junk_line = {};
+  walk.path = {};
   walk.names.clear();
   if (!take_entry_keyword(walk, entry)) return;
   // From a keyword Name line up to the list start line of its sub-list, past the earlier
@@ -54,7 +55,12 @@ void walk_keyword_path(const IndexTable& table, const IndexEntry& entry, std::ui
     }
     if (!take_entry_keyword(walk, parent)) return;
   }
-  join_names(walk.names, walk.path);
+  if (walk.names.size() == 1) {
+    walk.path = walk.names.front();
+  } else {
+    join_names(walk.names, walk.joined);
+    walk.path = walk.joined;
+  }
 }
 
 }  // namespace sitemap

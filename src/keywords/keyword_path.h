@@ -22,7 +22,10 @@ struct KeywordWalk {
   // The line the junk-line exit shows for a walk that failed; empty where the walk would have
   // left the file, which an index that breaks the layout can make it do.
   std::string_view junk_line;
-  std::string path;  // the names joined outermost first with ", "
+  // The names joined outermost first with ", ": the one name itself where there is one, else
+  // `joined`.
+  std::string_view path;
+  std::string joined;
   // Scratch room for the names of one walk, innermost first, kept to spare an allocation each.
   std::vector<std::string_view> names;
 };
