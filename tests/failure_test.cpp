@@ -23,17 +23,17 @@ std::string example_file(const char* name) {
 class FullOutput final : public OutputStream {
  public:
   explicit FullOutput(std::size_t limit) : limit_(limit) {}
-  using OutputStream::write;
-  bool write(const char* data, std::size_t size) override {
-    if (size > limit_ - bytes.size()) return false;
-    bytes.append(data, size);
-    return true;
-  }
   bool close() override { return true; }
 
   std::string bytes;
 
  private:
+  bool write_out(const char* data, std::size_t size) override {
+    if (size > limit_ - bytes.size()) return false;
+    bytes.append(data, size);
+    return true;
+  }
+
   std::size_t limit_;
 };
 
@@ -75,12 +75,6 @@ TEST(WriteErrors, AFullDiskAnywhereIsAFailure) {
 class FlakyOutput final : public OutputStream {
  public:
   explicit FlakyOutput(std::size_t fail_at) : fail_at_(fail_at) {}
-  using OutputStream::write;
-  bool write(const char*, std::size_t) override {
-    if (calls_++ == fail_at_) return false;
-    if (calls_ > fail_at_) ++writes_after_failure;
-    return true;
-  }
   bool close() override {
     closed = true;
     return true;
@@ -90,6 +84,12 @@ class FlakyOutput final : public OutputStream {
   bool closed = false;
 
  private:
+  bool write_out(const char*, std::size_t) override {
+    if (calls_++ == fail_at_) return false;
+    if (calls_ > fail_at_) ++writes_after_failure;
+    return true;
+  }
+
   std::size_t fail_at_;
   std::size_t calls_ = 0;
 };

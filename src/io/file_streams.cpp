@@ -98,26 +98,25 @@ void FileInput::close() {
   fd_ = -1;
 }
 
-FileOutput::FileOutput(int fd) : fd_(fd), buffer_(new char[WRITE_BLOCK]) {}
+FileOutput::FileOutput(int fd) : fd_(fd), buffer_(new char[WRITE_BLOCK]) {
+  room_ = buffer_.get();
+  room_end_ = buffer_.get() + WRITE_BLOCK;
+}
 
 FileOutput::~FileOutput() { close(); }
 
-bool FileOutput::write(const char* data, std::size_t size) {
-  if (WRITE_BLOCK - used_ >= size) {
-    std::memcpy(buffer_.get() + used_, data, size);
-    used_ += size;
-    return true;
-  }
+bool FileOutput::write_out(const char* data, std::size_t size) {
+  // The room is too small for these bytes: what it holds goes first.
   if (!flush()) return false;
   if (size >= WRITE_BLOCK) return write_through(data, size);
   std::memcpy(buffer_.get(), data, size);
-  used_ = size;
+  room_ = buffer_.get() + size;
   return true;
 }
 
 bool FileOutput::flush() {
-  const bool ok = write_through(buffer_.get(), used_);
-  used_ = 0;
+  const bool ok = write_through(buffer_.get(), static_cast<std::size_t>(room_ - buffer_.get()));
+  room_ = buffer_.get();
   return ok;
 }
 

@@ -32,17 +32,15 @@ class FileOutput final : public OutputStream {
  public:
   explicit FileOutput(int fd);
   ~FileOutput() override;
-  using OutputStream::write;
-  bool write(const char* data, std::size_t size) override;
   bool close() override;
 
  private:
+  bool write_out(const char* data, std::size_t size) override;
   bool flush();
   bool write_through(const char* data, std::size_t size);
 
   int fd_;
-  std::unique_ptr<char[]> buffer_;
-  std::size_t used_ = 0;
+  std::unique_ptr<char[]> buffer_;  // the room offered for writes
 };
 
 // Writes a file aside, under a hidden temporary name in the same folder, and puts it in place of
@@ -54,14 +52,13 @@ class ReplacingFileOutput final : public OutputStream {
   // Null when the temporary file cannot be created.
   static std::unique_ptr<ReplacingFileOutput> create(const std::string& target);
 
-  using OutputStream::write;
-  bool write(const char* data, std::size_t size) override { return file_->write(data, size); }
   // Completes the temporary file.
   bool close() override { return file_->close(); }
   // Renames the completed file over the target; false (and nothing renamed) when it failed.
   bool commit();
 
  private:
+  bool write_out(const char* data, std::size_t size) override { return file_->write(data, size); }
   ReplacingFileOutput(std::string target, std::string temporary, int fd);
 
   std::string target_;

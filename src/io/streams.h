@@ -26,12 +26,28 @@ class InputStream {
 class OutputStream {
  public:
   virtual ~OutputStream() = default;
-  // Takes all `size` bytes, or reports false.
-  virtual bool write(const char* data, std::size_t size) = 0;
+  // Takes all `size` bytes, or reports false. What fits in the room a buffering stream offers
+  // is copied there without a call: a DCF is written a few bytes at a time, and a call for
+  // each piece cost 3% of a run.
+  bool write(const char* data, std::size_t size) {
+    if (room_ != nullptr && size <= static_cast<std::size_t>(room_end_ - room_)) {
+      std::copy(data, data + size, room_);
+      room_ += size;
+      return true;
+    }
+    return write_out(data, size);
+  }
+  bool write(std::string_view text) { return write(text.data(), text.size()); }
   // Completes the output (anything buffered included); false when it could not be completed.
   virtual bool close() = 0;
 
-  bool write(std::string_view text) { return write(text.data(), text.size()); }
+ protected:
+  // Takes what did not fit in the room; the same contract as write().
+  virtual bool write_out(const char* data, std::size_t size) = 0;
+
+  // The room for writes to fill, [room_, room_end_); none where both are null.
+  char* room_ = nullptr;
+  char* room_end_ = nullptr;
 };
 
 class MemoryInput final : public InputStream {
@@ -102,14 +118,15 @@ class ReplayInput final : public InputStream {
 
 class MemoryOutput final : public OutputStream {
  public:
-  using OutputStream::write;
-  bool write(const char* data, std::size_t size) override {
-    bytes.append(data, size);
-    return true;
-  }
   bool close() override { return true; }
 
   std::string bytes;
+
+ private:
+  bool write_out(const char* data, std::size_t size) override {
+    bytes.append(data, size);
+    return true;
+  }
 };
 
 }  // namespace sitemap
