@@ -214,12 +214,22 @@ void IndexTable::sort_locals_from(Local* locals, Local* spare, std::size_t n, st
     if (!back) std::copy(locals, locals + n, spare);
     return;
   }
-  std::size_t count[256] = {};
-  for (std::size_t i = 0; i < n; ++i) ++count[locals[i].key.byte(byte)];
+  // Only the values of the byte that occur are gone through: most stretches are a page and its
+  // anchors, a few records whose bytes are a few letters or digits, and going through all 256
+  // for each took half the sort of the 20,000 pages with 20 anchors each.
+  std::uint32_t count[256] = {};
+  unsigned lowest = 255;
+  unsigned highest = 0;
+  for (std::size_t i = 0; i < n; ++i) {
+    const unsigned digit = locals[i].key.byte(byte);
+    ++count[digit];
+    lowest = std::min(lowest, digit);
+    highest = std::max(highest, digit);
+  }
   std::size_t next[256];
-  for (std::size_t c = 0, at = 0; c < 256; at += count[c++]) next[c] = at;
+  for (std::size_t c = lowest, at = 0; c <= highest; at += count[c++]) next[c] = at;
   for (std::size_t i = 0; i < n; ++i) spare[next[locals[i].key.byte(byte)]++] = locals[i];
-  for (std::size_t c = 0, start = 0; c < 256; start += count[c++]) {
+  for (std::size_t c = lowest, start = 0; c <= highest; start += count[c++]) {
     if (count[c] == 1 && back) locals[start] = spare[start];
     if (count[c] > 1) sort_locals_from(spare + start, locals + start, count[c], byte + 1, !back);
   }
