@@ -73,8 +73,13 @@ IndexTable::Load IndexTable::load(InputStream& stream) {
     if (n < 1) return {};
     const std::size_t slot = static_cast<std::size_t>(n) % 4;
     if (!recent_kept[slot]) {
-      const std::string_view line =
-          strip_line_end(reader.recent(number - static_cast<std::uint32_t>(n)));
+      std::string_view line = strip_line_end(reader.recent(number - static_cast<std::uint32_t>(n)));
+      // Of a keyword the walks take only the name; a line they stop on is shown whole.
+      std::string_view name;
+      if (recent[slot].kind == IndexLineKind::name && param_value(line, NAME_LITERAL, name)) {
+        recent[slot].kind = IndexLineKind::keyword;
+        line = name;
+      }
       recent[slot].text = {text_.size(), static_cast<std::uint32_t>(line.size())};
       text_.append(line);
       recent_kept[slot] = true;

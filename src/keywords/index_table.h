@@ -20,7 +20,15 @@ namespace sitemap {
 
 struct KeywordWalk;
 
-enum class IndexLineKind : std::uint8_t { other, list_start, list_end, name, local };
+enum class IndexLineKind : std::uint8_t {
+  other,
+  list_start,
+  list_end,
+  name,
+  local,
+  // A Name line with a valid value, kept as that value alone: it is all a walk takes of it.
+  keyword,
+};
 
 // Where a walk would have to go above line 1 of the index.
 inline constexpr std::uint32_t ABOVE_FIRST_LINE = UINT32_MAX;

@@ -15,10 +15,12 @@ bool junk_at(KeywordWalk& walk, std::string_view line, WalkEnd end = WalkEnd::ju
 // The keyword Name line of an entry: where the steps upwards by 2 past its Local lines ended.
 bool take_entry_keyword(KeywordWalk& walk, const IndexEntry& entry) {
   if (entry.line == ABOVE_FIRST_LINE) return junk_at(walk, {});
-  if (entry.kind != IndexLineKind::name) return junk_at(walk, entry.text);
-  std::string_view keyword_name;
-  if (!param_value(entry.text, NAME_LITERAL, keyword_name)) {
+  std::string_view keyword_name = entry.text;
+  if (entry.kind == IndexLineKind::name && !param_value(entry.text, NAME_LITERAL, keyword_name)) {
     return junk_at(walk, entry.text, WalkEnd::invalid_keyword);
+  }
+  if (entry.kind != IndexLineKind::name && entry.kind != IndexLineKind::keyword) {
+    return junk_at(walk, entry.text);
   }
   walk.names.push_back(keyword_name);
   return true;
