@@ -143,12 +143,10 @@ bool FileOutput::close() {
 }
 
 ReplacingFileOutput::ReplacingFileOutput(std::string target, std::string temporary, int fd)
-    : target_(std::move(target)),
-      temporary_(std::move(temporary)),
-      file_(std::make_unique<FileOutput>(fd)) {}
+    : FileOutput(fd), target_(std::move(target)), temporary_(std::move(temporary)) {}
 
 ReplacingFileOutput::~ReplacingFileOutput() {
-  file_->close();
+  close();
   if (!committed_) ::unlink(temporary_.c_str());
 }
 
@@ -170,7 +168,7 @@ std::unique_ptr<ReplacingFileOutput> ReplacingFileOutput::create(const std::stri
 }
 
 bool ReplacingFileOutput::commit() {
-  if (!file_->close() || ::rename(temporary_.c_str(), target_.c_str()) != 0) return false;
+  if (!close() || ::rename(temporary_.c_str(), target_.c_str()) != 0) return false;
   committed_ = true;
   return true;
 }

@@ -28,7 +28,7 @@ class FileInput final : public InputStream {
 };
 
 // Buffers its writes so that a large DCF costs few system calls.
-class FileOutput final : public OutputStream {
+class FileOutput : public OutputStream {
  public:
   explicit FileOutput(int fd);
   ~FileOutput() override;
@@ -46,24 +46,21 @@ class FileOutput final : public OutputStream {
 // Writes a file aside, under a hidden temporary name in the same folder, and puts it in place of
 // the target only by commit(): so the target never holds half a file, and a failed run leaves it
 // as it was. The temporary file is removed unless it was committed.
-class ReplacingFileOutput final : public OutputStream {
+// close() completes the temporary file.
+class ReplacingFileOutput final : public FileOutput {
  public:
   ~ReplacingFileOutput() override;
   // Null when the temporary file cannot be created.
   static std::unique_ptr<ReplacingFileOutput> create(const std::string& target);
 
-  // Completes the temporary file.
-  bool close() override { return file_->close(); }
   // Renames the completed file over the target; false (and nothing renamed) when it failed.
   bool commit();
 
  private:
-  bool write_out(const char* data, std::size_t size) override { return file_->write(data, size); }
   ReplacingFileOutput(std::string target, std::string temporary, int fd);
 
   std::string target_;
   std::string temporary_;
-  std::unique_ptr<FileOutput> file_;
   bool committed_ = false;
 };
 
