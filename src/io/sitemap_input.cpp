@@ -18,7 +18,7 @@ LineReader::LineReader(InputStream& stream, std::size_t keep)
       capacity_((keep_ + 1) * LINE_READ_MAX + READ_BLOCK),
       block_(new char[capacity_]) {}
 
-LineRead LineReader::read(std::string_view& line) {
+LineRead LineReader::read_on(std::string_view& line) {
   std::size_t start = pos_;
   for (;;) {
     const std::size_t take = std::min(end_ - pos_, LINE_READ_MAX - (pos_ - start));
@@ -26,7 +26,8 @@ LineRead LineReader::read(std::string_view& line) {
     pos_ = lf != nullptr ? static_cast<std::size_t>(static_cast<const char*>(lf) - block_.get()) + 1
                          : pos_ + take;
     // A full piece ends here without asking the stream for more, so it never meets the end.
-    if (lf != nullptr || pos_ - start == LINE_READ_MAX) break;
+    if (lf != nullptr || pos_ - start == LINE_READ_MAX)
+      return hand_out(line, start, LineRead::line);
     if (!refill(start)) {
       if (failed_) {
         line = {};
@@ -36,14 +37,9 @@ LineRead LineReader::read(std::string_view& line) {
         line = {};
         return LineRead::end;
       }
-      line = std::string_view(block_.get() + start, pos_ - start);
-      pieces_[count_++ % (KEEP_MAX + 1)] = {start, pos_ - start};
-      return LineRead::last_line;
+      return hand_out(line, start, LineRead::last_line);
     }
   }
-  line = std::string_view(block_.get() + start, pos_ - start);
-  pieces_[count_++ % (KEEP_MAX + 1)] = {start, pos_ - start};
-  return LineRead::line;
 }
 
 bool LineReader::refill(std::size_t& start) {
@@ -51,7 +47,7 @@ bool LineReader::refill(std::size_t& start) {
   // What must stay: the kept pieces and the one begun.
   std::size_t from = start;
   for (std::size_t back = 1; back <= keep_ && back <= count_; ++back) {
-    from = std::min(from, pieces_[(count_ - back) % (KEEP_MAX + 1)].begin);
+    from = std::min(from, pieces_[(count_ - back) % PIECES].begin);
   }
   if (from > 0) {
     std::memmove(block_.get(), block_.get() + from, end_ - from);
@@ -78,15 +74,6 @@ LineRead read_sitemap_line(SitemapInput& input, LineReader& reader) {
   const LineRead result = reader.read(piece);
   input.line = strip_line_end(piece);
   return result;
-}
-
-void strip_line_end(std::string& text) {
-  text.resize(strip_line_end(std::string_view(text)).size());
-}
-
-std::string_view strip_line_end(std::string_view text) {
-  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.remove_suffix(1);
-  return text;
 }
 
 bool param_value(std::string_view line, std::string_view prefix, std::string_view& value) {
