@@ -130,10 +130,15 @@ IndexTable::Load IndexTable::load(InputStream& stream) {
             first.begin());
       }
       if (locals_.empty() || entry.line != walked_entry || depth != walked_depth) {
-        // A walk at the top level climbs nowhere.
-        walk_keyword_path(*this, {entry.line, entry.kind, text(entry.text)},
-                          depth > 1 ? climb_from(entry.line) : NO_CLIMB, depth, walk);
-        walked = span_of(walk);
+        if (depth <= 1 && entry.kind == IndexLineKind::keyword) {
+          // A keyword at the top level is its own path: the walk would take it and stop.
+          walked = {entry.text, WalkEnd::path};
+        } else {
+          // A walk at the top level climbs nowhere.
+          walk_keyword_path(*this, {entry.line, entry.kind, text(entry.text)},
+                            depth > 1 ? climb_from(entry.line) : NO_CLIMB, depth, walk);
+          walked = span_of(walk);
+        }
         walked_entry = entry.line;
         walked_depth = depth;
       }
