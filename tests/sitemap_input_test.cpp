@@ -72,6 +72,77 @@ TEST(LineReader, SplitsTheSameWhateverTheReadSizes) {
   EXPECT_EQ(whole_kinds.back(), LineRead::last_line);
 }
 
+// The splitting as the rule says it, a byte at a time: a piece ends after its line feed or at
+// LINE_READ_MAX bytes; what is left at the end is the last line.
+std::vector<std::string> pieces_by_rule(const std::string& bytes) {
+  std::vector<std::string> pieces(1);
+  for (const char c : bytes) {
+    pieces.back() += c;
+    if (c == '\n' || pieces.back().size() == LINE_READ_MAX) pieces.emplace_back();
+  }
+  if (pieces.back().empty()) pieces.pop_back();
+  return pieces;
+}
+
+// Random texts of short lines, with lines about a full piece long and lines feeds in runs, read
+// whole and in reads of many sizes: the pieces, their kinds, and the last four pieces kept for
+// recent(), all as the rule says. Line feeds are found 64 bytes at a time, so the lengths cross
+// those boundaries everywhere.
+TEST(LineReader, SplitsAsTheRuleSaysAndKeepsTheLastPieces) {
+  std::uint64_t seed = 12345;
+  const auto next = [&seed](std::uint64_t n) {
+    seed = seed * 6364136223846793005u + 1442695040888963407u;
+    return (seed >> 33) % n;
+  };
+  for (int round = 0; round < 60; ++round) {
+    std::string bytes;
+    while (bytes.size() < 200000) {
+      const std::uint64_t kind = next(20);
+      const std::size_t length = kind == 0   ? LINE_READ_MAX - 2 + next(4)
+                                 : kind == 1 ? next(3 * LINE_READ_MAX)
+                                             : next(100);
+      for (std::size_t i = 0; i < length; ++i) bytes += static_cast<char>('a' + next(3) * 30);
+      bytes += next(8) == 0 ? "\r\n" : "\n";
+    }
+    bytes.resize(bytes.size() - next(3));
+    const std::vector<std::string> expected = pieces_by_rule(bytes);
+    for (const std::size_t chunk : {std::size_t{1} << 30, std::size_t{64}, std::size_t{7}}) {
+      ChunkedInput stream(bytes, chunk);
+      LineReader reader(stream, 4);
+      std::string_view piece;
+      std::size_t count = 0;
+      for (LineRead r; (r = reader.read(piece)) != LineRead::end; ++count) {
+        ASSERT_LT(count, expected.size());
+        ASSERT_TRUE(piece == expected[count]) << round << " " << chunk << " " << count;
+        const bool last = count + 1 == expected.size() && expected[count].back() != '\n' &&
+                          expected[count].size() < LINE_READ_MAX;
+        ASSERT_EQ(r, last ? LineRead::last_line : LineRead::line);
+        for (std::size_t back = 1; back <= 4 && back <= count; ++back) {
+          ASSERT_TRUE(reader.recent(back) == expected[count - back]);
+        }
+      }
+      ASSERT_EQ(count, expected.size());
+    }
+  }
+}
+
+TEST(LineFeeds, TheVectorAndTheWordSearchesAgree) {
+  std::string bytes(64 * 1000 + 7, 'x');
+  std::uint64_t seed = 99;
+  for (char& c : bytes) {
+    seed = seed * 6364136223846793005u + 1442695040888963407u;
+    c = static_cast<char>(seed >> 56);  // every byte value, line feeds among them
+  }
+  for (std::size_t at = 0; at + 64 <= bytes.size(); at += 63) {
+    std::uint64_t expected = 0;
+    for (std::size_t i = 0; i < 64; ++i) {
+      if (bytes[at + i] == '\n') expected |= std::uint64_t{1} << i;
+    }
+    ASSERT_EQ(line_feeds_in(bytes.data() + at), expected) << at;
+    ASSERT_EQ(line_feeds_in_words(bytes.data() + at), expected) << at;
+  }
+}
+
 // A stream that announces nothing of its size, as a FIFO does, is held whole all the same: the
 // buffer grows by copying, past the size at which its memory comes in huge pages, and a read
 // error is kept for its place.

@@ -18,7 +18,30 @@ LineReader::LineReader(InputStream& stream, std::size_t keep)
       capacity_((keep_ + 1) * LINE_READ_MAX + READ_BLOCK),
       block_(new char[capacity_]) {}
 
+std::uint64_t line_feeds_in_words(const char* bytes) {
+  std::uint64_t bits = 0;
+  for (int i = 0; i < 8; ++i) {
+    std::uint64_t word;
+    std::memcpy(&word, bytes + 8 * i, 8);
+    // A byte of `zero` is 0 where the byte was a line feed; its top bit then marks it, with no
+    // carry from one byte into the next.
+    const std::uint64_t zero = word ^ 0x0a0a0a0a0a0a0a0au;
+    const std::uint64_t low = 0x7f7f7f7f7f7f7f7fu;
+    const std::uint64_t marks = ~(((zero & low) + low) | zero | low);
+    for (int b = 0; b < 8; ++b) bits |= ((marks >> (8 * b + 7)) & 1u) << (8 * i + b);
+  }
+  return bits;
+}
+
 LineRead LineReader::read_on(std::string_view& line) {
+  const LineRead read = read_piece(line);
+  // The line feeds are looked for again from here.
+  scanned_ = pos_;
+  line_feeds_ = 0;
+  return read;
+}
+
+LineRead LineReader::read_piece(std::string_view& line) {
   std::size_t start = pos_;
   for (;;) {
     const std::size_t take = std::min(end_ - pos_, LINE_READ_MAX - (pos_ - start));

@@ -6,12 +6,17 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <string>
 #include <string_view>
 
 #include "io/streams.h"
+
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 namespace sitemap {
 
@@ -58,6 +63,26 @@ enum class Outcome { success, failure };
 // `error` means the stream failed, which must never pass for the end of the file.
 enum class LineRead { line, last_line, end, error };
 
+// The line feeds among the 64 bytes at `bytes`, as bits: bit i for byte i; eight bytes at a
+// time, for machines without the vector instructions below.
+std::uint64_t line_feeds_in_words(const char* bytes);
+
+// The line feeds among the 64 bytes at `bytes`, as bits: bit i for byte i.
+inline std::uint64_t line_feeds_in(const char* bytes) {
+#ifdef __SSE2__
+  const __m128i lf = _mm_set1_epi8('\n');
+  std::uint64_t bits = 0;
+  for (int i = 0; i < 4; ++i) {
+    const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + 16 * i));
+    bits |= std::uint64_t{static_cast<std::uint16_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(chunk, lf)))}
+            << (16 * i);
+  }
+  return bits;
+#else
+  return line_feeds_in_words(bytes);
+#endif
+}
+
 // Splits a stream into lines the way a length-limited line read does: a piece ends after its
 // line feed or after LINE_READ_MAX bytes, whichever comes first, and the stream is asked for more
 // bytes only when a piece needs them (so a full piece never reaches the end of the file).
@@ -73,13 +98,25 @@ class LineReader {
   // Sets `line` to the next piece, line end included, valid until the next read (or while it is
   // among the kept ones). At the end `line` is empty.
   LineRead read(std::string_view& line) {
-    // Most lines lie whole in the block: handed out without a call. (A call for each line of
-    // the index cost 3% of a run.)
+    // Most lines lie whole in the block, and are found by the line feeds of the 64 bytes they
+    // end in, taken at once: one look at every 64 bytes instead of a call for each line. (A
+    // call of memchr for each line of the index, itself made by a call, took 8 ms of the
+    // 100,000-page project.)
     const std::size_t start = pos_;
-    const void* lf = std::memchr(block_.get() + start, '\n', std::min(end_ - start, LINE_READ_MAX));
-    if (lf == nullptr) return read_on(line);
-    pos_ = static_cast<std::size_t>(static_cast<const char*>(lf) - block_.get()) + 1;
-    return hand_out(line, start, LineRead::line);
+    for (;;) {
+      if (line_feeds_ != 0) {
+        const std::size_t lf =
+            scanned_ - 64 + static_cast<std::size_t>(__builtin_ctzll(line_feeds_));
+        if (lf - start >= LINE_READ_MAX) break;  // a piece ends before it: the long way
+        line_feeds_ &= line_feeds_ - 1;
+        pos_ = lf + 1;
+        return hand_out(line, start, LineRead::line);
+      }
+      if (scanned_ + 64 > end_ || scanned_ + 64 - start > LINE_READ_MAX) break;
+      line_feeds_ = line_feeds_in(block_.get() + scanned_);
+      scanned_ += 64;
+    }
+    return read_on(line);
   }
   // The piece read `back` reads before the last one (1 to keep); empty where there was none.
   std::string_view recent(std::size_t back) const {
@@ -93,8 +130,10 @@ class LineReader {
     std::size_t begin;
     std::size_t size;
   };
-  // Reads on where the block holds no whole piece.
+  // Reads on where the line feeds found so far end no piece: a piece that is longer, or one
+  // that runs past what the block holds.
   LineRead read_on(std::string_view& line);
+  LineRead read_piece(std::string_view& line);
   LineRead hand_out(std::string_view& line, std::size_t start, LineRead read) {
     line = std::string_view(block_.get() + start, pos_ - start);
     pieces_[count_++ % PIECES] = {start, pos_ - start};
@@ -110,6 +149,9 @@ class LineReader {
   std::unique_ptr<char[]> block_;
   std::size_t pos_ = 0;
   std::size_t end_ = 0;
+  // The line feeds in [pos_, scanned_), as bits of the 64 bytes before scanned_.
+  std::size_t scanned_ = 0;
+  std::uint64_t line_feeds_ = 0;
   // The last pieces handed out, by their number modulo PIECES, and how many there were.
   static constexpr std::size_t PIECES = 8;
   static_assert(PIECES > KEEP_MAX, "the kept pieces and the current one");
