@@ -70,11 +70,11 @@ bool LineReader::refill(std::size_t& start) {
   // What must stay: the kept pieces and the one begun.
   std::size_t from = start;
   for (std::size_t back = 1; back <= keep_ && back <= count_; ++back) {
-    from = std::min(from, pieces_[(count_ - back) % PIECES].begin);
+    from = std::min(from, begins_[(count_ - back) % PIECES]);
   }
   if (from > 0) {
     std::memmove(block_.get(), block_.get() + from, end_ - from);
-    for (Piece& p : pieces_) p.begin -= std::min(p.begin, from);
+    for (std::size_t& begin : begins_) begin -= std::min(begin, from);
     start -= from;
     pos_ -= from;
     end_ -= from;

@@ -121,22 +121,19 @@ class LineReader {
   // The piece read `back` reads before the last one (1 to keep); empty where there was none.
   std::string_view recent(std::size_t back) const {
     if (count_ <= back) return {};
-    const Piece& p = pieces_[(count_ - 1 - back) % PIECES];
-    return {block_.get() + p.begin, p.size};
+    // The pieces lie one after the other: each ends where the next begins.
+    const std::size_t begin = begins_[(count_ - 1 - back) % PIECES];
+    return {block_.get() + begin, begins_[(count_ - back) % PIECES] - begin};
   }
 
  private:
-  struct Piece {
-    std::size_t begin;
-    std::size_t size;
-  };
   // Reads on where the line feeds found so far end no piece: a piece that is longer, or one
   // that runs past what the block holds.
   LineRead read_on(std::string_view& line);
   LineRead read_piece(std::string_view& line);
   LineRead hand_out(std::string_view& line, std::size_t start, LineRead read) {
     line = std::string_view(block_.get() + start, pos_ - start);
-    pieces_[count_++ % PIECES] = {start, pos_ - start};
+    begins_[count_++ % PIECES] = start;
     return read;
   }
   // Moves the kept pieces and the piece begun at `start` to the front of the block, and reads
@@ -152,10 +149,11 @@ class LineReader {
   // The line feeds in [pos_, scanned_), as bits of the 64 bytes before scanned_.
   std::size_t scanned_ = 0;
   std::uint64_t line_feeds_ = 0;
-  // The last pieces handed out, by their number modulo PIECES, and how many there were.
+  // Where the last pieces handed out begin, by their number modulo PIECES, and how many there
+  // were.
   static constexpr std::size_t PIECES = 8;
   static_assert(PIECES > KEEP_MAX, "the kept pieces and the current one");
-  Piece pieces_[PIECES] = {};
+  std::size_t begins_[PIECES] = {};
   std::size_t count_ = 0;
   bool at_end_ = false;
   bool failed_ = false;
@@ -179,8 +177,9 @@ LineRead read_sitemap_line(SitemapInput& input, LineReader& reader);
 
 // Removes every trailing CR and LF, in any mix and number; blanks and tabs stay.
 inline std::string_view strip_line_end(std::string_view text) {
-  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.remove_suffix(1);
-  return text;
+  std::size_t size = text.size();
+  while (size > 0 && (text[size - 1] == '\n' || text[size - 1] == '\r')) --size;
+  return {text.data(), size};
 }
 
 inline bool line_is(std::string_view line, std::string_view literal) { return line == literal; }

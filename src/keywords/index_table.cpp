@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <utility>
 
 #include "io/sitemap_input.h"
@@ -11,6 +12,8 @@ namespace sitemap {
 
 namespace {
 
+// The kind of a line, told by how it begins; its line end may still be on, as no literal
+// holds a CR or LF.
 IndexLineKind classify(std::string_view line) {
   // The literals differ in their second character, which picks the one test worth making.
   // (The list tests would come first, as in the scan; no line passes two of these tests.)
@@ -34,7 +37,10 @@ IndexLineKind classify(std::string_view line) {
 std::uint64_t big_endian_bytes(std::string_view text, std::size_t from) {
   std::uint64_t n = 0;
   if (text.size() >= from + 8) {
-    for (std::size_t i = from; i < from + 8; ++i) n = n << 8 | static_cast<unsigned char>(text[i]);
+    // Eight bytes at once, turned most significant first.
+    unsigned char bytes[8];
+    std::memcpy(bytes, text.data() + from, 8);
+    for (const unsigned char b : bytes) n = n << 8 | b;
     return n;
   }
   for (std::size_t i = from; i < from + 8; ++i) {
@@ -104,8 +110,9 @@ IndexTable::Load IndexTable::load(InputStream& stream) {
     if (read != LineRead::line) break;
     if (line_count_ == MAX_LINES) return Load::out_of_memory;
     number = ++line_count_;
-    const std::string_view line = strip_line_end(piece);
-    const IndexLineKind kind = classify(line);
+    // The kinds are told by how lines begin, so the line end stays on until a Local line's
+    // value needs it off: most lines are never looked at again.
+    const IndexLineKind kind = classify(piece);
     const std::size_t slot = number % 4;
     if (kind == IndexLineKind::list_start) {
       ++depth;
@@ -119,7 +126,7 @@ IndexTable::Load IndexTable::load(InputStream& stream) {
     if (kind == IndexLineKind::local) {
       // Two lines up: that line when it is no Local line, else where its own steps ended.
       const StoredEntry entry = entry_of(std::int64_t{number} - 2);
-      const std::string_view value = line.substr(LOCAL_LITERAL.size());
+      const std::string_view value = strip_line_end(piece).substr(LOCAL_LITERAL.size());
       if (locals_.empty()) {
         shared = value.size();
       } else {
@@ -176,8 +183,11 @@ bool IndexTable::less(const Local& a, const Local& b) const {
 void IndexTable::sort_locals() {
   const std::size_t shared = shared_prefix_.size();
   for (Local& it : locals_) it.key = key_of(it.value(text_.data()).substr(shared));
-  LargeVector<Local> spare(locals_.size());
-  sort_locals_from(locals_.data(), spare.data(), locals_.size(), 0, true);
+  // The spare room is not cleared first: the sort writes each record there before reading it.
+  LargeBuffer room(locals_.size() * sizeof(Local));
+  Local* const spare = reinterpret_cast<Local*>(room.data());
+  std::uninitialized_default_construct_n(spare, locals_.size());
+  sort_locals_from(locals_.data(), spare, locals_.size(), 0, true);
   for (std::size_t i = 0; i < locals_.size(); i += SAMPLE_STEP) {
     sample_keys_.push_back(locals_[i].key);
   }
