@@ -90,7 +90,7 @@ bool LineReader::refill(std::size_t& start) {
 }
 
 SitemapInput::SitemapInput(ConversionFiles& f, Report& r)
-    : files(f), report(r), contents(*f.contents) {}
+    : files(f), report(r), contents(*f.contents, 2) {}
 
 LineRead read_sitemap_line(SitemapInput& input, LineReader& reader) {
   std::string_view piece;

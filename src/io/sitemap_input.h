@@ -166,6 +166,8 @@ struct SitemapInput {
 
   ConversionFiles& files;
   Report& report;
+  // Keeps the last two lines read: an entry's title and ref stay where they lie until the
+  // entry is written.
   LineReader contents;
   // The line the junk-line exit shows: the current contents line, or the index line a walk
   // stands on. It points into the reader's or the index's memory.
