@@ -212,39 +212,47 @@ void IndexTable::sort_locals_from(Local* locals, Local* spare, std::size_t n, st
     if (!back) std::copy(locals, locals + n, spare);
     return;
   }
-  // The first byte in which any key differs from the first one: the bytes before it sort
-  // nothing, and one pass over the keys finds it where a count of each would cost a pass
-  // each.
-  std::uint64_t differ[KEY_WORDS] = {};
-  for (std::size_t i = 1; i < n; ++i) {
-    for (std::size_t w = byte / 8; w < KEY_WORDS; ++w) {
-      differ[w] |= locals[i].key.word[w] ^ locals[0].key.word[w];
-    }
-  }
-  byte = KEY_BYTES;
-  for (std::size_t w = 0; w < KEY_WORDS; ++w) {
-    if (differ[w] != 0) {
-      byte = 8 * w + static_cast<std::size_t>(__builtin_clzll(differ[w])) / 8;
-      break;
-    }
-  }
-  if (byte == KEY_BYTES) {
-    // The keys are used up: only the texts can tell these apart.
-    std::sort(locals, locals + n, by_value);
-    if (!back) std::copy(locals, locals + n, spare);
-    return;
-  }
   // Only the values of the byte that occur are gone through: most stretches are a page and its
   // anchors, a few records whose bytes are a few letters or digits, and going through all 256
   // for each took half the sort of the 20,000 pages with 20 anchors each.
-  std::uint32_t count[256] = {};
+  std::uint32_t count[256];
   unsigned lowest = 255;
   unsigned highest = 0;
-  for (std::size_t i = 0; i < n; ++i) {
-    const unsigned digit = locals[i].key.byte(byte);
-    ++count[digit];
-    lowest = std::min(lowest, digit);
-    highest = std::max(highest, digit);
+  const auto count_byte = [&] {
+    std::fill(std::begin(count), std::end(count), 0);
+    lowest = 255;
+    highest = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+      const unsigned digit = locals[i].key.byte(byte);
+      ++count[digit];
+      lowest = std::min(lowest, digit);
+      highest = std::max(highest, digit);
+    }
+  };
+  count_byte();
+  if (lowest == highest) {
+    // All agree in this byte too: one pass finds the first byte in which any key differs from
+    // the first one, where a count of each byte would cost a pass each.
+    std::uint64_t differ[KEY_WORDS] = {};
+    for (std::size_t i = 1; i < n; ++i) {
+      for (std::size_t w = byte / 8; w < KEY_WORDS; ++w) {
+        differ[w] |= locals[i].key.word[w] ^ locals[0].key.word[w];
+      }
+    }
+    byte = KEY_BYTES;
+    for (std::size_t w = 0; w < KEY_WORDS; ++w) {
+      if (differ[w] != 0) {
+        byte = 8 * w + static_cast<std::size_t>(__builtin_clzll(differ[w])) / 8;
+        break;
+      }
+    }
+    if (byte == KEY_BYTES) {
+      // The keys are used up: only the texts can tell these apart.
+      std::sort(locals, locals + n, by_value);
+      if (!back) std::copy(locals, locals + n, spare);
+      return;
+    }
+    count_byte();
   }
   std::size_t next[256];
   for (std::size_t c = lowest, at = 0; c <= highest; at += count[c++]) next[c] = at;
