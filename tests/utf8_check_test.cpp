@@ -1,5 +1,6 @@
 // The UTF-8 check of sitemap-to-qhp sees its inputs in pieces of any size: a character cut
-// between two pieces must be judged as if it came whole.
+// between two pieces must be judged as if it came whole. And the looks for what a value needs
+// done, 16 or 8 bytes at a time: they must find it at every place of texts of every length.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -37,6 +38,33 @@ TEST(Utf8Check, PiecesGiveTheVerdictOfTheWhole) {
   EXPECT_FALSE(is_valid_utf8(texts[2]) || is_valid_utf8(texts[3]) || is_valid_utf8(texts[4]) ||
                is_valid_utf8(texts[5]) || is_valid_utf8(texts[6]) || is_valid_utf8(texts[7]) ||
                is_valid_utf8(texts[8]) || is_valid_utf8(texts[9]));
+}
+
+// One byte that needs escaping (or a reference that needs decoding) at each place of texts of
+// 0 to 40 plain bytes: the text is written as the plain bytes around that byte written alone.
+TEST(XmlText, FindsWhatNeedsDoingAtEveryPlace) {
+  const std::string specials[] = {"&",  "<",  ">",    "\"",   "\t",
+                                  "\n", "\r", "\x01", "\x1f", "\xEF\xBF\xBE"};
+  XmlText text;
+  ASSERT_TRUE(text.set_encoding("UTF-8"));
+  for (std::size_t size = 0; size <= 40; ++size) {
+    for (std::size_t at = 0; at < size; ++at) {
+      const std::string before(at, 'a');
+      const std::string after(size - at - 1, 'z');
+      for (const std::string& special : specials) {
+        std::string alone, whole;
+        XmlText::append_escaped(alone, special);
+        XmlText::append_escaped(whole, before + special + after);
+        ASSERT_EQ(whole, before + alone + after) << size << " " << at;
+      }
+      ASSERT_EQ(text.decode(before + "&amp;" + after), before + "&" + after) << size << " " << at;
+      ASSERT_EQ(text.decode(before + "\xC3\xA9" + after), before + "\xC3\xA9" + after);
+    }
+    std::string plain(size, 'm'), out;
+    XmlText::append_escaped(out, plain);
+    ASSERT_EQ(out, plain);
+    ASSERT_EQ(text.decode(plain), plain);
+  }
 }
 
 }  // namespace
