@@ -168,8 +168,7 @@ bool QhpOutput::keyword(std::string_view ref, std::string_view path) {
   keywords_ += "/>\n";
   // The start of the line is the same for all: hashing only the rest saves a third of the time.
   const std::size_t rest = begin + KEYWORD_START.size();
-  const std::uint64_t hash =
-      std::hash<std::string_view>{}(std::string_view(keywords_).substr(rest));
+  const std::uint64_t hash = hash_text(std::string_view(keywords_).substr(rest));
   keyword_hashes_.push_back(hash);
   keyword_begins_.push_back(begin);
   return true;
@@ -256,17 +255,21 @@ std::string_view QhpOutput::resolve_link(std::string_view ref) {
 }
 
 void QhpOutput::check_page(std::string_view ref) {
-  std::string_view page = ref.substr(0, ref.find('#'));
-  // A link out of the project is no page of it.
-  const std::size_t colon = page.find(':');
-  if (colon != std::string_view::npos && page.substr(colon, 3) == "://") return;
+  // The page ends at its anchor; a link out of the project is no page of it. One look finds
+  // either.
+  std::size_t end = find_either(ref, '#', ':');
+  if (end < ref.size() && ref[end] == ':') {
+    if (ref.substr(end, 3) == "://") return;
+    end = std::min(ref.find('#', end), ref.size());
+  }
+  std::string_view page = ref.substr(0, end);
   if (page == last_page_) return;
   last_page_.assign(page);
   if (page.find('%') != std::string_view::npos) {
     file_ = percent_decoded(page);
     page = file_;
   }
-  page_hashes_.push_back(std::hash<std::string_view>{}(page));
+  page_hashes_.push_back(hash_text(page));
   page_begins_.push_back(pages_.size());
   pages_.append(page);
 }
