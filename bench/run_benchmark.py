@@ -28,6 +28,9 @@ CHMLib's extract_chmLib on the same book, the least a reader of it must do.
 
 With --reference-commit the given commit is built in a scratch work tree and timed on the
 --reference-pages project too, for the speed-up over that build.
+
+With --check-against REV the given commit is built the same way and run once on every
+project; the run fails unless each DCF is the same, byte for byte, as that build's.
 """
 import argparse
 import os
@@ -183,6 +186,30 @@ def build_reference(rev):
     return tree, os.path.join(tree, 'build', 'sitemap-to-dcf')
 
 
+def check_against(rev, binary, folders):
+    """Runs the build of `rev` on every project and compares its DCF with this build's."""
+    tree, other = build_reference(rev)
+    try:
+        differ = []
+        for folder in folders:
+            ours = os.path.join(folder, 'qt-assistant.dcf')
+            timed([binary], folder)
+            with open(ours, 'rb') as f:
+                mine = f.read()
+            timed([other], folder, 'qt-assistant.dcf')
+            with open(ours, 'rb') as f:
+                theirs = f.read()
+            if mine != theirs:
+                differ.append(os.path.basename(folder))
+    finally:
+        subprocess.run(['git', '-C', ROOT, 'worktree', 'remove', '--force', tree], check=True)
+        shutil.rmtree(tree, ignore_errors=True)
+    if differ:
+        sys.exit('DCF not the same as %s\'s on: %s' % (rev, ', '.join(differ)))
+    print('\nThe DCF of each of the %d projects is the same, byte for byte, as the one %s '
+          'writes.' % (len(folders), rev))
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument('binary')
@@ -196,6 +223,7 @@ def main():
     ap.add_argument('--reference-commit')
     ap.add_argument('--reference-pages', type=int, default=2000)
     ap.add_argument('--reference-runs', type=int, default=3)
+    ap.add_argument('--check-against')
     a = ap.parse_args()
     binary = os.path.abspath(a.binary)
     qhp = os.path.abspath(a.qhp) if a.qhp else None
@@ -218,8 +246,10 @@ def main():
     for shape in filter(None, a.shapes.split(',')):
         runs.append((max(sizes) // 5 if shape == 'anchors' else max(sizes), shape))
     results = {}
+    folders = []
     for pages, shape in runs:
         folder = project(a.data, pages, shape)
+        folders.append(folder)
         files = [os.path.join(folder, f) for f in ('Contents.hhc', 'Index.hhk')]
         size = sum(os.path.getsize(f) for f in files)
         lines = sum(open(f, 'rb').read().count(b'\n') for f in files)
@@ -245,6 +275,9 @@ def main():
 
     if a.chm and qhp:
         book_row(a, qhp)
+
+    if a.check_against:
+        check_against(a.check_against, binary, folders)
 
     if a.reference_commit:
         tree, reference = build_reference(a.reference_commit)

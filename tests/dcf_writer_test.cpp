@@ -75,5 +75,17 @@ TEST(DcfWriter, HeaderAndFooterDropWhatIsPending) {
   EXPECT_EQ(out.bytes.substr(89), "<section ref=\"a.html\" title=\"A\"</DCF>\n");
 }
 
+// The short copies into a stream's room, by overlapping moves: every length up to past the
+// longest of them lands whole, and not a byte more.
+TEST(CopyBytes, EveryLengthLandsWholeAndAlone) {
+  std::string source;
+  for (int i = 0; i < 48; ++i) source += static_cast<char>('A' + i);
+  for (std::size_t size = 0; size <= 40; ++size) {
+    std::string dest(50, '.');
+    copy_bytes(source.data(), size, &dest[1]);
+    EXPECT_EQ(dest, "." + source.substr(0, size) + std::string(49 - size, '.')) << size;
+  }
+}
+
 }  // namespace
 }  // namespace sitemap

@@ -99,9 +99,9 @@ class LineReader {
   // among the kept ones). At the end `line` is empty.
   LineRead read(std::string_view& line) {
     // Most lines lie whole in the block, and are found by the line feeds of the 64 bytes they
-    // end in, taken at once: one look at every 64 bytes instead of a call for each line. (A
-    // call of memchr for each line of the index, itself made by a call, took 8 ms of the
-    // 100,000-page project.)
+    // end in, taken at once: one look at every 64 bytes instead of a call of memchr for each
+    // line. (The conversion of the 100,000-page project from memory, best of 7: 77.6 ms with
+    // memchr, 71.9 ms so.)
     const std::size_t start = pos_;
     for (;;) {
       if (line_feeds_ != 0) {
@@ -130,6 +130,7 @@ class LineReader {
   // Reads on where the line feeds found so far end no piece: a piece that is longer, or one
   // that runs past what the block holds.
   LineRead read_on(std::string_view& line);
+  // The next piece, the long way: memchr over what the block holds, refilling it as needed.
   LineRead read_piece(std::string_view& line);
   LineRead hand_out(std::string_view& line, std::size_t start, LineRead read) {
     line = std::string_view(block_.get() + start, pos_ - start);

@@ -97,7 +97,8 @@ class IndexTable {
   // their anchors mostly differ within 24 bytes, so most comparisons never touch the text
   // itself. (With 16 bytes the 100,000 pages under one long folder path took 8% more time,
   // and with the first 8 bytes alone the mixed project a quarter more.)
-  static constexpr std::size_t KEY_WORDS = 3;  // the comparisons below name each
+  static constexpr std::size_t KEY_WORDS = 3;
+  static_assert(KEY_WORDS == 3, "the comparisons of keys below name each word");
   static constexpr std::size_t KEY_BYTES = 8 * KEY_WORDS;
   struct Key {
     std::uint64_t word[KEY_WORDS];  // most significant first
