@@ -244,31 +244,6 @@ std::size_t find_either(std::string_view text, char a, char b) {
   return i;
 }
 
-std::uint64_t hash_text(std::string_view text) {
-  constexpr std::uint64_t MULTIPLIER = 0x9E3779B97F4A7C15u;
-  std::uint64_t hash = text.size() * MULTIPLIER;
-  std::size_t i = 0;
-  const auto mix = [&hash](std::uint64_t word) {
-    hash = (hash ^ word) * MULTIPLIER;
-    hash ^= hash >> 29;
-  };
-  for (std::uint64_t word; i + 8 <= text.size(); i += 8) {
-    std::memcpy(&word, text.data() + i, 8);
-    mix(word);
-  }
-  if (i < text.size()) {
-    // The last bytes: the last eight, where there are as many, else one by one.
-    std::uint64_t word = 0;
-    if (text.size() >= 8) {
-      std::memcpy(&word, text.data() + text.size() - 8, 8);
-    } else {
-      for (; i < text.size(); ++i) word = word << 8 | static_cast<unsigned char>(text[i]);
-    }
-    mix(word);
-  }
-  return hash ^ hash >> 32;
-}
-
 bool is_utf8_encoding_name(std::string_view name) {
   std::string upper(name);
   for (char& c : upper) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 32 : c);

@@ -22,9 +22,6 @@ bool is_ascii(std::string_view bytes);
 bool is_utf8_encoding_name(std::string_view name);
 // The place of the first `a` or `b` in `text`, or its size.
 std::size_t find_either(std::string_view text, char a, char b);
-// A hash of `text` for telling texts apart, eight bytes a step. (Counted with cachegrind on the
-// .qhp of the 100,000-page project: std::hash took 35 million instructions, this 20 million.)
-std::uint64_t hash_text(std::string_view text);
 
 // The same check on a stream handed over in pieces, which may split a character.
 class Utf8Check {
