@@ -4,9 +4,10 @@
 // The projects are shaped to cross every size at which the core switches to another path: more
 // than 65,536 Local lines (the radix pass of the sort) and index lines (the line-offset blocks),
 // keywords at depth 2 and 3 past that line, thousands of distinct pages listed twice (the growth
-// of the set of pages looked up), a DCF of several MB and a keyword path over 64 KiB (the file
-// output's buffer), values sharing their first 16 bytes and more, many anchors of one page, many
-// equal values, over a thousand refs looked up again at another length; and hundreds of small
+// of the set of pages looked up; lookups with few matches each, whose texts are gathered into
+// the order of the records, and with many), a DCF of several MB and a keyword path over 64 KiB (the
+// file output's buffer), values sharing their first 16 bytes and more, many anchors of one page,
+// many equal values, over a thousand refs looked up again at another length; and hundreds of small
 // projects damaged at random for the failure paths.
 //
 // usage: model_test [SMALL_PROJECTS]   On a difference, the inputs are left in model_failure/.
@@ -210,6 +211,20 @@ Project many_pages_project() {
   return {"many pages", make_contents(rng, twice), index.text + TAIL};
 }
 
+// Over a thousand pages with a dozen anchors each, each page looked up once: with that many
+// matches a lookup, the texts stay where the index put them.
+Project many_anchors_project() {
+  Rng rng(4);
+  std::vector<std::string> pages, refs;
+  for (int i = 0; i < 1100; ++i) {
+    pages.push_back("a" + std::to_string(i) + ".html");
+    for (int a = 0; a < 12; ++a) refs.push_back(pages.back() + "#s" + std::to_string(a));
+  }
+  IndexWriter index(rng, refs);
+  for (std::size_t n = 0; n < 16000; ++n) index.entry("anchor " + std::to_string(n), 1, false);
+  return {"many anchors", make_contents(rng, pages), index.text + TAIL};
+}
+
 // Refs that are prefixes of a page looked up before ("p.htm" after "p.html"): the same first
 // match at another length, for more than a thousand pages, each ref listed again later.
 Project second_lengths_project() {
@@ -387,7 +402,8 @@ bool same(const Project& p, bool through_file, std::size_t* dcf_size = nullptr) 
 int main(int argc, char** argv) {
   const long small = argc > 1 ? std::atol(argv[1]) : 1500;
   int failed = 0;
-  for (const Project& p : {large_project(), many_pages_project(), second_lengths_project()}) {
+  for (const Project& p :
+       {large_project(), many_pages_project(), many_anchors_project(), second_lengths_project()}) {
     std::size_t dcf_size = 0;
     if (!same(p, true, &dcf_size)) ++failed;
     std::printf("%s: %zu index lines, %zu contents lines, DCF of %zu bytes\n", p.label.c_str(),
