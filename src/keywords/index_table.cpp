@@ -204,7 +204,9 @@ void IndexTable::settle_texts() {
 void IndexTable::gather_texts() {
   std::size_t size = 0;
   for (const Local& it : locals_) size += it.value_size + it.walk_text_size;
-  // The sort's spare room has been written already, so it costs no page faults.
+  // The sort's spare room has been written already, so it costs no page faults; where the
+  // texts do not fit in it, it goes before their room is taken.
+  if (size > spare_room_.size()) spare_room_ = LargeBuffer();
   LargeBuffer gathered = size <= spare_room_.size() ? std::move(spare_room_) : LargeBuffer(size);
   char* to = gathered.data();
   // Each record's texts are a cache miss or two away here too, but nothing waits for one copy
