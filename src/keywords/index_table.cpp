@@ -194,10 +194,13 @@ void IndexTable::sort_locals() {
   // Kept for the texts, should the first lookups show that gathering them pays.
   spare_room_ = std::move(room);
   texts_ = text_.data();
+  // A small table is decided on sooner: whichever way, its lookups cost next to nothing.
+  probe_length_ = static_cast<std::uint32_t>(
+      std::min<std::size_t>(PROBE_LOOKUPS, locals_.size() / GATHER_BELOW + 1));
 }
 
 void IndexTable::settle_texts() {
-  if (probed_matches_ < GATHER_BELOW * PROBE_LOOKUPS) gather_texts();
+  if (probed_matches_ < GATHER_BELOW * probe_length_) gather_texts();
   spare_room_ = LargeBuffer();
 }
 
@@ -428,10 +431,10 @@ std::size_t IndexTable::find_locals(std::string_view ref, std::vector<LocalLine>
     while (end < locals_.size() && starts_with_tail(locals_[end], key, tail)) ++end;
   }
   if (lo == end) return NO_MATCH;
-  if (probed_lookups_ < PROBE_LOOKUPS) {
+  if (probed_lookups_ < probe_length_) {
     ++probed_lookups_;
     probed_matches_ += end - lo;
-    if (probed_lookups_ == PROBE_LOOKUPS) settle_texts();
+    if (probed_lookups_ == probe_length_) settle_texts();
   }
   for (std::size_t i = lo; i < end; ++i) {
     const Local& it = locals_[i];

@@ -187,11 +187,12 @@ class IndexTable {
   // lookup. The misses of one lookup's matches are all asked for at once and overlap, but one
   // lookup's misses wait for the last one's. So where the lookups have few matches each, every
   // record's value and keyword path are gathered side by side in the order of the records, once
-  // the first PROBE_LOOKUPS lookups with matches have shown it, and a lookup's texts lie
-  // together. On 100,000 pages with 3.6 keywords each that cost 5.5 ms and saved 11; with 20
+  // the first lookups with matches (PROBE_LOOKUPS of them) have shown it, and a lookup's texts lie
+  // together. On 100,000 pages with about 3 keywords each that cost 5.5 ms and saved 11; with 20
   // anchors a page the lookups already overlapped their misses, and it cost 8.5 ms for nothing.
   static constexpr std::uint32_t PROBE_LOOKUPS = 1024;
   static constexpr std::uint64_t GATHER_BELOW = 8;  // matches a lookup, on average
+  std::uint32_t probe_length_ = PROBE_LOOKUPS;
   std::uint32_t probed_lookups_ = 0;
   std::uint64_t probed_matches_ = 0;
   LargeBuffer spare_room_;
