@@ -206,7 +206,7 @@ void IndexTable::settle_texts() {
 
 void IndexTable::gather_texts() {
   std::size_t size = 0;
-  for (const Local& it : locals_) size += it.value_size + it.walk_text_size;
+  for (const Local& it : locals_) size += std::size_t{it.value_size} + it.walk_text_size;
   // The sort's spare room has been written already, so it costs no page faults; where the
   // texts do not fit in it, it goes before their room is taken.
   if (size > spare_room_.size()) spare_room_ = LargeBuffer();
