@@ -193,7 +193,6 @@ void IndexTable::sort_locals() {
   }
   // Kept for the texts, should the first lookups show that gathering them pays.
   spare_room_ = std::move(room);
-  texts_ = text_.data();
   // A small table is decided on sooner: whichever way, its lookups cost next to nothing.
   probe_length_ = static_cast<std::uint32_t>(
       std::min<std::size_t>(PROBE_LOOKUPS, locals_.size() / GATHER_BELOW + 1));
@@ -209,8 +208,11 @@ void IndexTable::gather_texts() {
   for (const Local& it : locals_) size += std::size_t{it.value_size} + it.walk_text_size;
   // The sort's spare room has been written already, so it costs no page faults; where the
   // texts do not fit in it, it goes before their room is taken.
-  if (size > spare_room_.size()) spare_room_ = LargeBuffer();
-  LargeBuffer gathered = size <= spare_room_.size() ? std::move(spare_room_) : LargeBuffer(size);
+  LargeBuffer gathered = std::move(spare_room_);
+  if (gathered.size() < size) {
+    gathered = LargeBuffer();
+    gathered = LargeBuffer(size);
+  }
   char* to = gathered.data();
   // Each record's texts are a cache miss or two away here too, but nothing waits for one copy
   // before the next begins, and the records well ahead are asked for in advance. (Ahead by 32
@@ -231,7 +233,6 @@ void IndexTable::gather_texts() {
     to += it.walk_text_size;
   }
   gathered_ = std::move(gathered);
-  texts_ = gathered_.data();
   LargeString().swap(text_);
 }
 
@@ -371,7 +372,7 @@ bool IndexTable::starts_with_tail(const Local& a, const Key& key, std::string_vi
     left -= bytes;
   }
   return tail.size() <= KEY_BYTES ||
-         a.value(texts_).substr(shared_prefix_.size() + KEY_BYTES, tail.size() - KEY_BYTES) ==
+         a.value(texts()).substr(shared_prefix_.size() + KEY_BYTES, tail.size() - KEY_BYTES) ==
              tail.substr(KEY_BYTES);
 }
 
@@ -423,7 +424,7 @@ std::size_t IndexTable::find_locals(std::string_view ref, std::vector<LocalLine>
       const std::size_t half = n / 2;
       const Local& it = locals_[lo + half];
       const bool below =
-          tail_less(it.key, it.value_size, key, tail, [&] { return it.value(texts_); });
+          tail_less(it.key, it.value_size, key, tail, [&] { return it.value(texts()); });
       lo = below ? lo + half + 1 : lo;
       n = below ? n - half - 1 : half;
     }
@@ -436,14 +437,15 @@ std::size_t IndexTable::find_locals(std::string_view ref, std::vector<LocalLine>
     probed_matches_ += end - lo;
     if (probed_lookups_ == probe_length_) settle_texts();
   }
+  const char* const texts = this->texts();
   for (std::size_t i = lo; i < end; ++i) {
     const Local& it = locals_[i];
     // The caller reads every value and its keyword path next: ask for them all at once, so
     // that their cache misses overlap instead of queueing one behind the other.
-    __builtin_prefetch(texts_ + it.value_begin + it.value_size - 1);
-    __builtin_prefetch(texts_ + it.walk_text_begin);
+    __builtin_prefetch(texts + it.value_begin + it.value_size - 1);
+    __builtin_prefetch(texts + it.walk_text_begin);
     found.push_back(
-        {it.line, it.value(texts_), it.walk, {texts_ + it.walk_text_begin, it.walk_text_size}});
+        {it.line, it.value(texts), it.walk, {texts + it.walk_text_begin, it.walk_text_size}});
   }
   std::sort(found.begin(), found.end(),
             [](const LocalLine& a, const LocalLine& b) { return a.line < b.line; });

@@ -198,7 +198,9 @@ class IndexTable {
   LargeBuffer spare_room_;
   LargeBuffer gathered_;
   // Where the records' texts lie: in text_, or once gathered in gathered_.
-  const char* texts_ = nullptr;
+  const char* texts() const {
+    return gathered_.data() != nullptr ? gathered_.data() : text_.data();
+  }
   std::uint32_t line_count_ = 0;
 
   // The list start lines, in line order; a climb names one by its place here.
