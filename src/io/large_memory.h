@@ -2,11 +2,18 @@
 // the refs already looked up, the keywords a .qhp lists.
 //
 // Fresh memory costs a page fault on first touch of every 4 KiB page. On the virtual machine the
-// bench runs on a fault costs about 10 us (50 MB touched page by page: 135 ms; the same with huge
-// pages: 3 ms), so the 40 MB of tables of the 100,000-page project cost more in faults than the
-// whole rest of the run. Blocks of LARGE_BLOCK and more are therefore mapped on their own,
-// aligned to it, and offered to the kernel for transparent huge pages, which fault 2 MiB at a
-// time. Where the kernel has none to give, they behave like any other memory.
+// bench runs on a fault has cost 1.6 to 10 us, at times when the host had to find memory too
+// (50 MB touched page by page: 135 ms; the same with huge pages: 3 ms), so the 40 MB of tables of
+// the 100,000-page project cost more in faults than the whole rest of the run. Blocks of LARGE_FROM
+// and more are therefore mapped on their own, in whole blocks of LARGE_BLOCK aligned to it, and
+// offered to the kernel for transparent huge pages, which fault 2 MiB at a time. Where the kernel
+// has none to give, they behave like any other memory.
+//
+// A huge page is worth it well below its size: a 4 KiB fault took 1.6 us, a 2 MiB one 100 us,
+// so from 256 KiB on a block faults no slower in one huge page, however little of it is
+// used. (With 2 MiB as the threshold, the tables of 256 KiB to 2 MiB of a .qhp of 100,000
+// sections took 1,800 faults more; with 256 KiB sitemap-to-qhp took 6% less time there, the
+// median of 21 interleaved pairs of runs.)
 #pragma once
 
 #include <cstddef>
@@ -20,6 +27,8 @@ namespace sitemap {
 
 // The size of a huge page on x86-64 and arm64 alike.
 inline constexpr std::size_t LARGE_BLOCK = std::size_t{2} << 20;
+// The size from which a block is mapped as large.
+inline constexpr std::size_t LARGE_FROM = LARGE_BLOCK / 8;
 
 // At least `bytes` bytes, in whole huge pages; throws std::bad_alloc.
 void* allocate_large(std::size_t bytes);
@@ -47,7 +56,7 @@ struct LargeAllocator {
   template <typename U>
   LargeAllocator(const LargeAllocator<U>&) {}
 
-  static bool large(std::size_t n) { return SITEMAP_LARGE_MEMORY && n * sizeof(T) >= LARGE_BLOCK; }
+  static bool large(std::size_t n) { return SITEMAP_LARGE_MEMORY && n * sizeof(T) >= LARGE_FROM; }
   T* allocate(std::size_t n) {
     if (n > SIZE_MAX / sizeof(T)) throw std::bad_alloc();
     if (large(n)) return static_cast<T*>(allocate_large(n * sizeof(T)));
