@@ -59,31 +59,52 @@ std::vector<bool> find_repeats(const LargeVector<std::uint64_t>& hashes, Text te
     std::uint64_t hash;
     std::uint64_t index;
   };
-  LargeVector<Ranked> sorted(count), spare(count);
-  for (std::size_t i = 0; i < count; ++i) sorted[i] = {hashes[i], i};
-  // By the top 32 bits only: equal hashes still end up next to each other, in two passes
-  // instead of four.
-  constexpr int DIGIT_BITS = 16;
-  std::vector<std::size_t> counts(std::size_t{1} << DIGIT_BITS);
-  for (int shift = 32; shift < 64; shift += DIGIT_BITS) {
-    std::fill(counts.begin(), counts.end(), 0);
-    for (const Ranked& r : sorted) ++counts[(r.hash >> shift) & 0xFFFF];
-    std::size_t at = 0;
-    for (std::size_t& c : counts) at += std::exchange(c, at);
-    // Stable: texts of equal hash stay in their order, so the first of equal texts stays.
-    for (const Ranked& r : sorted) spare[counts[(r.hash >> shift) & 0xFFFF]++] = r;
-    sorted.swap(spare);
+  // Sorted by the top 33 bits only, 11 a pass: equal hashes still end up next to each other, and
+  // the counts of all three passes, taken in one look at the hashes, stay in the fastest cache.
+  // (Two passes of 16 bits took tables of counts as large as the 100,000 pages of a project to
+  // sort, and the .qhp of that project 2.5% more time.)
+  constexpr int DIGIT_BITS = 11;
+  constexpr int PASSES = 3;
+  constexpr int LOWEST = 64 - PASSES * DIGIT_BITS;
+  constexpr std::uint64_t DIGIT_MASK = (std::uint64_t{1} << DIGIT_BITS) - 1;
+  std::vector<std::size_t> counts(PASSES << DIGIT_BITS);
+  for (const std::uint64_t hash : hashes) {
+    for (int pass = 0; pass < PASSES; ++pass) {
+      ++counts[(pass << DIGIT_BITS) + ((hash >> (LOWEST + pass * DIGIT_BITS)) & DIGIT_MASK)];
+    }
   }
-  spare = {};
+  for (int pass = 0; pass < PASSES; ++pass) {
+    std::size_t at = 0;
+    for (std::size_t d = 0; d <= DIGIT_MASK; ++d) {
+      at += std::exchange(counts[(std::size_t{1} * pass << DIGIT_BITS) + d], at);
+    }
+  }
+  // Neither table is cleared first: each is written whole before it is read.
+  LargeVector<Ranked> sorted;
+  sorted.reserve(count);
+  for (std::size_t i = 0; i < count; ++i) sorted.push_back({hashes[i], i});
+  LargeBuffer spare_room(count * sizeof(Ranked));
+  Ranked* spare = reinterpret_cast<Ranked*>(spare_room.data());
+  Ranked* from = sorted.data();
+  for (int pass = 0; pass < PASSES; ++pass) {
+    std::size_t* next = counts.data() + (pass << DIGIT_BITS);
+    const int shift = LOWEST + pass * DIGIT_BITS;
+    // Stable: texts of equal hash stay in their order, so the first of equal texts stays.
+    for (std::size_t i = 0; i < count; ++i)
+      spare[next[(from[i].hash >> shift) & DIGIT_MASK]++] = from[i];
+    std::swap(from, spare);
+  }
+  // Three passes leave the sorted hashes in the spare room.
+  const Ranked* const ranked = from;
   std::vector<bool> repeated(count);
   for (std::size_t run = 0; run < count;) {
     std::size_t end = run + 1;
-    while (end < count && sorted[end].hash >> 32 == sorted[run].hash >> 32) ++end;
+    while (end < count && ranked[end].hash >> LOWEST == ranked[run].hash >> LOWEST) ++end;
     for (std::size_t j = run + 1; j < end; ++j) {
-      for (std::size_t k = run; k < j && !repeated[sorted[j].index]; ++k) {
-        repeated[sorted[j].index] = !repeated[sorted[k].index] &&
-                                    sorted[k].hash == sorted[j].hash &&
-                                    text(sorted[k].index) == text(sorted[j].index);
+      for (std::size_t k = run; k < j && !repeated[ranked[j].index]; ++k) {
+        repeated[ranked[j].index] = !repeated[ranked[k].index] &&
+                                    ranked[k].hash == ranked[j].hash &&
+                                    text(ranked[k].index) == text(ranked[j].index);
       }
     }
     run = end;
