@@ -41,7 +41,8 @@ TEST(Utf8Check, PiecesGiveTheVerdictOfTheWhole) {
 }
 
 // One byte that needs escaping (or a reference that needs decoding) at each place of texts of
-// 0 to 40 plain bytes: the text is written as the plain bytes around that byte written alone.
+// 0 to 40 plain bytes: the text is written as the plain bytes around that byte written alone,
+// and is not taken for plain.
 TEST(XmlText, FindsWhatNeedsDoingAtEveryPlace) {
   const std::string specials[] = {"&",  "<",  ">",    "\"",   "\t",
                                   "\n", "\r", "\x01", "\x1f", "\xEF\xBF\xBE"};
@@ -56,14 +57,17 @@ TEST(XmlText, FindsWhatNeedsDoingAtEveryPlace) {
         XmlText::append_escaped(alone, special);
         XmlText::append_escaped(whole, before + special + after);
         ASSERT_EQ(whole, before + alone + after) << size << " " << at;
+        ASSERT_FALSE(XmlText::is_plain(before + special + after)) << size << " " << at;
       }
       ASSERT_EQ(text.decode(before + "&amp;" + after), before + "&" + after) << size << " " << at;
       ASSERT_EQ(text.decode(before + "\xC3\xA9" + after), before + "\xC3\xA9" + after);
+      ASSERT_FALSE(XmlText::is_plain(before + "\xC3\xA9" + after)) << size << " " << at;
     }
     std::string plain(size, 'm'), out;
     XmlText::append_escaped(out, plain);
     ASSERT_EQ(out, plain);
     ASSERT_EQ(text.decode(plain), plain);
+    ASSERT_TRUE(XmlText::is_plain(plain));
   }
 }
 

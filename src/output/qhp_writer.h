@@ -41,6 +41,12 @@ struct QhpSettings {
 
 class QhpOutput final : public OutputFormat {
  public:
+  // A value as plain UTF-8 text, and whether that holds nothing to escape as it stands.
+  struct DecodedValue {
+    std::string_view text;
+    bool plain;
+  };
+
   // Values are decoded with `text`, which knows their character set.
   QhpOutput(OutputStream& stream, const QhpSettings& settings, XmlText& text);
 
@@ -57,8 +63,9 @@ class QhpOutput final : public OutputFormat {
   LargeString take_warnings() { return std::move(warnings_); }
 
  private:
+  DecodedValue decoded(std::string_view value);
   // The ref as the .qhp holds it: decoded, without a leading "./", "index.html" when empty.
-  std::string_view page_ref(std::string_view ref);
+  DecodedValue page_ref(std::string_view ref);
   // The ref with its page named as a file of the project names it, where HTML Help would find it.
   std::string_view resolve_link(std::string_view ref);
   bool write_root(std::string_view ref);
@@ -79,7 +86,6 @@ class QhpOutput final : public OutputFormat {
   LargeString pages_;
   LargeVector<std::uint64_t> page_hashes_;
   LargeVector<std::uint64_t> page_begins_;
-  std::string last_page_;
   std::string file_;
   std::string resolved_;
   bool root_written_ = false;

@@ -6,6 +6,7 @@
 #include <emmintrin.h>
 #endif
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -359,6 +360,24 @@ void XmlText::decode_references() {
 std::string_view XmlText::to_utf8_text(std::string_view bytes) {
   to_utf8(bytes);
   return utf8_;
+}
+
+bool XmlText::is_plain(std::string_view value) {
+#ifdef __SSE2__
+  const std::size_t found = first_special(value, [](__m128i v) {
+    const auto equal = [&](char c) { return _mm_cmpeq_epi8(v, _mm_set1_epi8(c)); };
+    const __m128i control = _mm_cmpeq_epi8(_mm_min_epu8(v, _mm_set1_epi8(0x1f)), v);
+    // A byte from 0x80 on has its top bit set, as the comparisons' marks do.
+    return _mm_or_si128(
+        _mm_or_si128(_mm_or_si128(v, control), _mm_or_si128(equal('&'), equal('<'))),
+        _mm_or_si128(equal('>'), equal('"')));
+  });
+  if (found <= value.size()) return found == value.size();
+#endif
+  // Below 0x80, only markup and controls are not plain in XML.
+  return std::all_of(value.begin(), value.end(), [](char c) {
+    return static_cast<unsigned char>(c) < 0x80 && c != '&' && plain_in_xml(c);
+  });
 }
 
 std::string_view XmlText::decode(std::string_view value) {

@@ -55,6 +55,8 @@ class XmlText {
   // `bytes` in the character set as UTF-8 text, references left as they stand; a byte that
   // does not decode becomes U+FFFD. Valid until the next call.
   std::string_view to_utf8_text(std::string_view bytes);
+  // Whether `value` decodes and escapes to itself: ASCII without references, markup or controls.
+  static bool is_plain(std::string_view value);
   // UTF-8 text escaped for an XML attribute or element, characters XML cannot hold dropped.
   // For std::string and LargeString.
   template <typename String>
