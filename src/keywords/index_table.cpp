@@ -444,8 +444,13 @@ std::size_t IndexTable::find_locals(std::string_view ref, std::vector<LocalLine>
     // that their cache misses overlap instead of queueing one behind the other.
     __builtin_prefetch(texts + it.value_begin + it.value_size - 1);
     __builtin_prefetch(texts + it.walk_text_begin);
-    found.push_back(
-        {it.line, it.value(texts), it.walk, {texts + it.walk_text_begin, it.walk_text_size}});
+    // Filled in place: a record built aside was written in parts and read back whole, which
+    // the processor cannot forward (11% of the time in this function).
+    LocalLine& match = found.emplace_back();
+    match.line = it.line;
+    match.value = it.value(texts);
+    match.walk = it.walk;
+    match.walk_text = {texts + it.walk_text_begin, it.walk_text_size};
   }
   std::sort(found.begin(), found.end(),
             [](const LocalLine& a, const LocalLine& b) { return a.line < b.line; });
