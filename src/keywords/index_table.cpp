@@ -150,13 +150,9 @@ IndexTable::Load IndexTable::load(InputStream& stream) {
         walked_depth = depth;
       }
       // The key waits for the sort, when the bytes all values share are known.
-      locals_.push_back({{},
-                         text_.size(),
-                         walked.text.begin,
-                         static_cast<std::uint32_t>(value.size()),
-                         walked.text.size,
-                         number,
-                         walked.walk});
+      if (text_.size() + value.size() > MAX_TEXT) return Load::out_of_memory;
+      locals_.emplace_back(text_.size(), value.size(), walked.text.begin, walked.text.size, number,
+                           walked.walk);
       text_.append(value);
       recent[slot] = entry;
       recent_kept[slot] = true;
@@ -174,8 +170,8 @@ bool IndexTable::less(const Local& a, const Local& b) const {
   if (a.key != b.key) return a.key < b.key;
   // Equal keys of tails no longer than a key are equal tails up to the shorter one's end.
   const std::size_t shared = shared_prefix_.size();
-  if (a.value_size - shared <= KEY_BYTES && b.value_size - shared <= KEY_BYTES) {
-    return a.value_size < b.value_size;
+  if (a.value_size() - shared <= KEY_BYTES && b.value_size() - shared <= KEY_BYTES) {
+    return a.value_size() < b.value_size();
   }
   return a.value(text_.data()).substr(shared) < b.value(text_.data()).substr(shared);
 }
@@ -205,7 +201,8 @@ void IndexTable::settle_texts() {
 
 void IndexTable::gather_texts() {
   std::size_t size = 0;
-  for (const Local& it : locals_) size += std::size_t{it.value_size} + it.walk_text_size;
+  for (const Local& it : locals_) size += std::size_t{it.value_size()} + it.walk_text_size;
+  if (size > MAX_TEXT) throw std::bad_alloc();
   // The sort's spare room has been written already, so it costs no page faults; where the
   // texts do not fit in it, it goes before their room is taken.
   LargeBuffer gathered = std::move(spare_room_);
@@ -221,15 +218,15 @@ void IndexTable::gather_texts() {
   for (std::size_t i = 0; i < locals_.size(); ++i) {
     if (i + AHEAD < locals_.size()) {
       const Local& ahead = locals_[i + AHEAD];
-      __builtin_prefetch(text_.data() + ahead.value_begin);
-      __builtin_prefetch(text_.data() + ahead.walk_text_begin);
+      __builtin_prefetch(text_.data() + ahead.value_begin());
+      __builtin_prefetch(text_.data() + ahead.walk_text_begin());
     }
     Local& it = locals_[i];
-    copy_bytes(text_.data() + it.value_begin, it.value_size, to);
-    it.value_begin = static_cast<std::uint64_t>(to - gathered.data());
-    to += it.value_size;
-    copy_bytes(text_.data() + it.walk_text_begin, it.walk_text_size, to);
-    it.walk_text_begin = static_cast<std::uint64_t>(to - gathered.data());
+    copy_bytes(text_.data() + it.value_begin(), it.value_size(), to);
+    it.set_value_begin(static_cast<std::uint64_t>(to - gathered.data()));
+    to += it.value_size();
+    copy_bytes(text_.data() + it.walk_text_begin(), it.walk_text_size, to);
+    it.set_walk_text_begin(static_cast<std::uint64_t>(to - gathered.data()));
     to += it.walk_text_size;
   }
   gathered_ = std::move(gathered);
@@ -364,7 +361,7 @@ bool IndexTable::tail_less(const Key& a_key, std::size_t a_size, const Key& key,
 
 bool IndexTable::starts_with_tail(const Local& a, const Key& key, std::string_view tail) const {
   const Key& a_key = a.key;
-  if (a.value_size - shared_prefix_.size() < tail.size()) return false;
+  if (a.value_size() - shared_prefix_.size() < tail.size()) return false;
   // Compare the first bytes of the two keys, as many as the tail has, most significant first.
   for (std::size_t i = 0, left = std::min(tail.size(), KEY_BYTES); left > 0; ++i) {
     const std::size_t bytes = std::min<std::size_t>(left, 8);
@@ -377,11 +374,12 @@ bool IndexTable::starts_with_tail(const Local& a, const Key& key, std::string_vi
 }
 
 bool IndexTable::first_lookup(std::size_t first, std::size_t ref_size) {
-  static_assert(LINE_READ_MAX < UINT16_MAX, "a ref's length and one more fit in 16 bits");
-  std::uint16_t& looked_up = locals_[first].looked_up;
-  if (looked_up == ref_size + 1) return false;
-  if (looked_up == 0) {
-    looked_up = static_cast<std::uint16_t>(ref_size + 1);
+  static_assert(LINE_READ_MAX < UINT16_MAX,
+                "a value's size, or a ref's length and one more, fit in 16 bits");
+  Local& record = locals_[first];
+  if (record.looked_up() == ref_size + 1) return false;
+  if (record.looked_up() == 0) {
+    record.set_looked_up(static_cast<std::uint16_t>(ref_size + 1));
     return true;
   }
   return other_lookups_.insert(first, ref_size);
@@ -424,7 +422,7 @@ std::size_t IndexTable::find_locals(std::string_view ref, std::vector<LocalLine>
       const std::size_t half = n / 2;
       const Local& it = locals_[lo + half];
       const bool below =
-          tail_less(it.key, it.value_size, key, tail, [&] { return it.value(texts()); });
+          tail_less(it.key, it.value_size(), key, tail, [&] { return it.value(texts()); });
       lo = below ? lo + half + 1 : lo;
       n = below ? n - half - 1 : half;
     }
@@ -442,15 +440,15 @@ std::size_t IndexTable::find_locals(std::string_view ref, std::vector<LocalLine>
     const Local& it = locals_[i];
     // The caller reads every value and its keyword path next: ask for them all at once, so
     // that their cache misses overlap instead of queueing one behind the other.
-    __builtin_prefetch(texts + it.value_begin + it.value_size - 1);
-    __builtin_prefetch(texts + it.walk_text_begin);
+    __builtin_prefetch(texts + it.value_begin() + it.value_size() - 1);
+    __builtin_prefetch(texts + it.walk_text_begin());
     // Filled in place: a record built aside was written in parts and read back whole, which
     // the processor cannot forward (11% of the time in this function).
     LocalLine& match = found.emplace_back();
     match.line = it.line;
     match.value = it.value(texts);
-    match.walk = it.walk;
-    match.walk_text = {texts + it.walk_text_begin, it.walk_text_size};
+    match.walk = it.walk();
+    match.walk_text = {texts + it.walk_text_begin(), it.walk_text_size};
   }
   std::sort(found.begin(), found.end(),
             [](const LocalLine& a, const LocalLine& b) { return a.line < b.line; });

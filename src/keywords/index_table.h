@@ -144,19 +144,46 @@ class IndexTable {
   // that the matches of a ref are one stretch of records.
   struct Local {
     Key key;
-    std::uint64_t value_begin;
-    std::uint64_t walk_text_begin;
-    std::uint32_t value_size;
+    // The record packs its other fields into 24 bytes, for 48 in all instead of 56: the sort
+    // moves every record a few times, and the room for records and their sort is fresh memory.
+    // The value: its place among the texts (the low PLACE_BITS bits), how its walk ended (the
+    // next 2) and its size (the top 16; a value is shorter than a line).
+    std::uint64_t value_word;
+    // The walk text's place (the low PLACE_BITS bits), and in the top 16 one plus the length of
+    // the first ref looked up that matched first here, or 0 (it fits, as a ref is no longer than
+    // a line). Kept here because the search has just read the record: a separate table of
+    // lookups cost a cache miss each (6% of the run).
+    std::uint64_t walk_word;
     std::uint32_t walk_text_size;
     std::uint32_t line;
-    WalkEnd walk;
-    // One plus the length of the first ref looked up that matched first here, or 0; it fits,
-    // as a ref is no longer than a line. Kept here because the search has just read the
-    // record: a separate table of lookups cost a cache miss each (6% of the run).
-    std::uint16_t looked_up = 0;
 
-    std::string_view value(const char* text) const { return {text + value_begin, value_size}; }
+    static constexpr int PLACE_BITS = 46;
+    static constexpr std::uint64_t PLACE_MASK = (std::uint64_t{1} << PLACE_BITS) - 1;
+
+    Local() = default;
+    Local(std::uint64_t value_begin, std::size_t value_size, std::uint64_t walk_text_begin,
+          std::uint32_t walk_text_size, std::uint32_t line, WalkEnd walk)
+        : key(),
+          value_word(value_begin | std::uint64_t{static_cast<std::uint8_t>(walk)} << PLACE_BITS |
+                     std::uint64_t{value_size} << 48),
+          walk_word(walk_text_begin),
+          walk_text_size(walk_text_size),
+          line(line) {}
+    std::uint64_t value_begin() const { return value_word & PLACE_MASK; }
+    std::uint32_t value_size() const { return static_cast<std::uint32_t>(value_word >> 48); }
+    WalkEnd walk() const { return static_cast<WalkEnd>((value_word >> PLACE_BITS) & 3); }
+    std::uint64_t walk_text_begin() const { return walk_word & PLACE_MASK; }
+    std::uint16_t looked_up() const { return static_cast<std::uint16_t>(walk_word >> 48); }
+    void set_value_begin(std::uint64_t at) { value_word = (value_word & ~PLACE_MASK) | at; }
+    void set_walk_text_begin(std::uint64_t at) { walk_word = (walk_word & ~PLACE_MASK) | at; }
+    void set_looked_up(std::uint16_t n) {
+      walk_word = (walk_word & PLACE_MASK) | std::uint64_t{n} << 48;
+    }
+    std::string_view value(const char* text) const { return {text + value_begin(), value_size()}; }
   };
+  static_assert(sizeof(Local) == 48, "the record packs into 48 bytes");
+  // The texts a record can point into: 64 TiB, far beyond any memory this runs in.
+  static constexpr std::uint64_t MAX_TEXT = Local::PLACE_MASK;
 
   std::string_view text(const Span& t) const { return {text_.data() + t.begin, t.size}; }
   // Whether the value of `a` sorts before `tail`, a text past the shared prefix whose key is
