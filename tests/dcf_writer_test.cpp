@@ -85,6 +85,20 @@ TEST(CopyBytes, EveryLengthLandsWholeAndAlone) {
     copy_bytes(source.data(), size, &dest[1]);
     EXPECT_EQ(dest, "." + source.substr(0, size) + std::string(49 - size, '.')) << size;
   }
+  // The same copies as appends to a text that starts empty and grows many times over.
+  LargeText text;
+  std::string expected;
+  for (int round = 0; round < 200; ++round) {
+    const std::string_view piece = std::string_view(source).substr(round % 7, round % 41);
+    text.append(piece);
+    expected.append(piece);
+    if (round == 20) {
+      ASSERT_EQ(std::string_view(text.data(), text.size()), expected);
+      text.clear();
+      expected.clear();
+    }
+  }
+  EXPECT_EQ(std::string_view(text.data(), text.size()), expected);
 }
 
 }  // namespace

@@ -16,10 +16,13 @@
 // median of 21 interleaved pairs of runs.)
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <new>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -107,5 +110,66 @@ class LargeBuffer {
   std::size_t size_ = 0;
 };
 using LargeString = std::basic_string<char, std::char_traits<char>, LargeAllocator<char>>;
+
+// Copies `size` bytes to `dest`. Up to 32 bytes, as most pieces of a DCF line are, with two
+// overlapping moves of a size that covers them, without a call: a call to memcpy for each
+// piece cost 1.2% more instructions on the 100,000-page project (counted with cachegrind).
+inline void copy_bytes(const char* data, std::size_t size, char* dest) {
+  const auto two_moves = [&](auto word) {
+    std::memcpy(&word, data, sizeof word);
+    std::memcpy(dest, &word, sizeof word);
+    std::memcpy(&word, data + size - sizeof word, sizeof word);
+    std::memcpy(dest + size - sizeof word, &word, sizeof word);
+  };
+  struct Bytes16 {
+    unsigned char b[16];
+  };
+  if (size > 32) {
+    std::memcpy(dest, data, size);
+  } else if (size >= 16) {
+    two_moves(Bytes16());
+  } else if (size >= 8) {
+    two_moves(std::uint64_t());
+  } else if (size >= 4) {
+    two_moves(std::uint32_t());
+  } else if (size > 0) {
+    dest[0] = data[0];
+    dest[size / 2] = data[size / 2];
+    dest[size - 1] = data[size - 1];
+  }
+}
+
+// Text that only grows at its end, for the texts a table keeps, in memory from LargeAllocator:
+// unlike a std::basic_string, it copies a short text without a call to memcpy. (Reading the
+// index of 100,000 pages takes half a million short appends, and joining its keyword paths a
+// third of a million more. On the pages nested up to 6 deep: 632 -> 588 million instructions,
+// 3.3% less time.)
+class LargeText {
+ public:
+  void reserve(std::size_t capacity) {
+    if (capacity > block_.size()) move_to(capacity);
+  }
+  void append(std::string_view text) {
+    if (block_.size() - size_ < text.size()) {
+      move_to(std::max(2 * block_.size(), size_ + text.size()));
+    }
+    copy_bytes(text.data(), text.size(), block_.data() + size_);
+    size_ += text.size();
+  }
+  // Empties it, keeping its room.
+  void clear() { size_ = 0; }
+  const char* data() const { return block_.data(); }
+  std::size_t size() const { return size_; }
+
+ private:
+  void move_to(std::size_t capacity) {
+    LargeBuffer larger(capacity);
+    if (size_ > 0) std::memcpy(larger.data(), block_.data(), size_);
+    block_ = std::move(larger);
+  }
+
+  LargeBuffer block_;
+  std::size_t size_ = 0;
+};
 
 }  // namespace sitemap

@@ -230,7 +230,7 @@ void IndexTable::gather_texts() {
     to += it.walk_text_size;
   }
   gathered_ = std::move(gathered);
-  LargeString().swap(text_);
+  text_ = LargeText();
 }
 
 void IndexTable::sort_locals_from(Local* locals, Local* spare, std::size_t n, std::size_t byte,

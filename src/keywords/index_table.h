@@ -209,7 +209,7 @@ class IndexTable {
 
   // The texts kept while the index is read: the Local values, their keyword paths, and the
   // lines walks stop on.
-  LargeString text_;
+  LargeText text_;
   // The texts in the order of the index's lines are a cache miss apart for each match of a
   // lookup. The misses of one lookup's matches are all asked for at once and overlap, but one
   // lookup's misses wait for the last one's. So where the lookups have few matches each, every

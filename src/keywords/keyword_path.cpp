@@ -28,7 +28,7 @@ bool take_entry_keyword(KeywordWalk& walk, const IndexEntry& entry) {
 
 // Each name goes in front of the path, with ", " only once the path is not empty: so empty
 // names of the innermost entries leave no trace, while empty outer names still add ", ".
-void join_names(const std::vector<std::string_view>& names, std::string& keyword_path) {
+void join_names(const std::vector<std::string_view>& names, LargeText& keyword_path) {
   keyword_path.clear();
   std::size_t innermost = 0;
   while (innermost < names.size() && names[innermost].empty()) ++innermost;
@@ -61,7 +61,7 @@ void walk_keyword_path(const IndexTable& table, const IndexEntry& entry, std::ui
     walk.path = walk.names.front();
   } else {
     join_names(walk.names, walk.joined);
-    walk.path = walk.joined;
+    walk.path = {walk.joined.data(), walk.joined.size()};
   }
 }
 

@@ -25,7 +25,7 @@ struct KeywordWalk {
   // The names joined outermost first with ", ": the one name itself where there is one, else
   // `joined`.
   std::string_view path;
-  std::string joined;
+  LargeText joined;
   // Scratch room for the names of one walk, innermost first, kept to spare an allocation each.
   std::vector<std::string_view> names;
 };
