@@ -71,24 +71,29 @@ std::vector<bool> find_repeats(const LargeVector<std::uint64_t>& hashes, Text te
     std::uint64_t hash;
     std::uint64_t index;
   };
-  // Sorted by the top 33 bits only, 11 a pass: equal hashes still end up next to each other, and
-  // the counts of all three passes, taken in one look at the hashes, stay in the fastest cache.
-  // (Two passes of 16 bits took tables of counts as large as the 100,000 pages of a project to
-  // sort, and the .qhp of that project 2.5% more time.)
-  constexpr int DIGIT_BITS = 11;
-  constexpr int PASSES = 3;
-  constexpr int LOWEST = 64 - PASSES * DIGIT_BITS;
-  constexpr std::uint64_t DIGIT_MASK = (std::uint64_t{1} << DIGIT_BITS) - 1;
-  std::vector<std::size_t> counts(PASSES << DIGIT_BITS);
+  // Sorted by the top bits of the hashes only: equal hashes still end up next to each other.
+  // Up to a quarter of a million texts, 11 bits a pass over the top 33, so that the counts of all
+  // three passes, taken in one look at the hashes, stay in the fastest cache; past that, 16 bits
+  // a pass over the top 32, one pass fewer over the texts, for tables of counts that are small
+  // beside them. (Two passes of 16 bits took 2.5% more time for the .qhp of 100,000 sections
+  // and their pages; three of 11 took 2.6% more for the 400,000 keywords of the 20,000 pages
+  // with 20 anchors each.)
+  const bool many = count > (std::size_t{1} << 18);
+  const int digit_bits = many ? 16 : 11;
+  const int passes = many ? 2 : 3;
+  const int lowest = 64 - passes * digit_bits;
+  const std::uint64_t digit_mask = (std::uint64_t{1} << digit_bits) - 1;
+  std::vector<std::size_t> counts(std::size_t{1} * passes << digit_bits);
   for (const std::uint64_t hash : hashes) {
-    for (int pass = 0; pass < PASSES; ++pass) {
-      ++counts[(pass << DIGIT_BITS) + ((hash >> (LOWEST + pass * DIGIT_BITS)) & DIGIT_MASK)];
+    for (int pass = 0; pass < passes; ++pass) {
+      ++counts[(std::size_t{1} * pass << digit_bits) +
+               ((hash >> (lowest + pass * digit_bits)) & digit_mask)];
     }
   }
-  for (int pass = 0; pass < PASSES; ++pass) {
+  for (int pass = 0; pass < passes; ++pass) {
     std::size_t at = 0;
-    for (std::size_t d = 0; d <= DIGIT_MASK; ++d) {
-      at += std::exchange(counts[(std::size_t{1} * pass << DIGIT_BITS) + d], at);
+    for (std::size_t d = 0; d <= digit_mask; ++d) {
+      at += std::exchange(counts[(std::size_t{1} * pass << digit_bits) + d], at);
     }
   }
   // Neither table is cleared first: each is written whole before it is read.
@@ -98,20 +103,19 @@ std::vector<bool> find_repeats(const LargeVector<std::uint64_t>& hashes, Text te
   LargeBuffer spare_room(count * sizeof(Ranked));
   Ranked* spare = reinterpret_cast<Ranked*>(spare_room.data());
   Ranked* from = sorted.data();
-  for (int pass = 0; pass < PASSES; ++pass) {
-    std::size_t* next = counts.data() + (pass << DIGIT_BITS);
-    const int shift = LOWEST + pass * DIGIT_BITS;
+  for (int pass = 0; pass < passes; ++pass) {
+    std::size_t* next = counts.data() + (std::size_t{1} * pass << digit_bits);
+    const int shift = lowest + pass * digit_bits;
     // Stable: texts of equal hash stay in their order, so the first of equal texts stays.
     for (std::size_t i = 0; i < count; ++i)
-      spare[next[(from[i].hash >> shift) & DIGIT_MASK]++] = from[i];
+      spare[next[(from[i].hash >> shift) & digit_mask]++] = from[i];
     std::swap(from, spare);
   }
-  // Three passes leave the sorted hashes in the spare room.
   const Ranked* const ranked = from;
   std::vector<bool> repeated(count);
   for (std::size_t run = 0; run < count;) {
     std::size_t end = run + 1;
-    while (end < count && ranked[end].hash >> LOWEST == ranked[run].hash >> LOWEST) ++end;
+    while (end < count && ranked[end].hash >> lowest == ranked[run].hash >> lowest) ++end;
     for (std::size_t j = run + 1; j < end; ++j) {
       for (std::size_t k = run; k < j && !repeated[ranked[j].index]; ++k) {
         repeated[ranked[j].index] = !repeated[ranked[k].index] &&
