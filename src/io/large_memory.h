@@ -1,13 +1,13 @@
-// Memory for the few tables that grow with the project: the index's records and their sort,
-// the refs already looked up, the keywords a .qhp lists.
+// Memory for the few tables and texts that grow with the project: the index's records, their
+// sort and their texts, the refs already looked up, the keywords a .qhp lists.
 //
 // Fresh memory costs a page fault on first touch of every 4 KiB page. On the virtual machine the
-// bench runs on a fault has cost 1.6 to 10 us, at times when the host had to find memory too
-// (50 MB touched page by page: 135 ms; the same with huge pages: 3 ms), so the 40 MB of tables of
-// the 100,000-page project cost more in faults than the whole rest of the run. Blocks of LARGE_FROM
-// and more are therefore mapped on their own, in whole blocks of LARGE_BLOCK aligned to it, and
-// offered to the kernel for transparent huge pages, which fault 2 MiB at a time. Where the kernel
-// has none to give, they behave like any other memory.
+// bench runs on a fault has cost 1.6 us, and 10 us at times when the host had to find memory too
+// (50 MB touched page by page: 135 ms then; the same with huge pages: 3 ms): then the 40 MB of
+// tables of the 100,000-page project cost more in faults than the whole rest of the run. Blocks
+// of LARGE_FROM and more are therefore mapped on their own, in whole blocks of LARGE_BLOCK
+// aligned to it, and offered to the kernel for transparent huge pages, which fault 2 MiB at a
+// time. Where the kernel has none to give, they behave like any other memory.
 //
 // A huge page is worth it well below its size: a 4 KiB fault took 1.6 us, a 2 MiB one 100 us,
 // so from 256 KiB on a block faults no slower in one huge page, however little of it is
