@@ -2,8 +2,11 @@
 // project file, and the namespace of a book.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <string>
+#include <vector>
 
+#include "project/charset_labels.h"
 #include "project/code_page.h"
 #include "project/help_project.h"
 #include "project/hhp.h"
@@ -38,15 +41,19 @@ TEST(FindCharset, InTheOrderAProjectDeclaresIt) {
       {"\xFF\xFE<\0H\0", "", "UTF-16LE", 2, false},
       {"\xFE\xFF\0<\0H", "", "UTF-16BE", 2, false},
       {"\xEF\xBB\xBFx", "KOI8-R", "KOI8-R", 0, false},  // the user's word is final
-      {meta_1251 + "caf\xC3\xA9", "", "windows-1251", 0, false},
-      {"<meta http-equiv=\"Content-Type\" content=\"text/html; charset=EUC-KR\">", "", "EUC-KR", 0,
+      {meta_1251 + "caf\xC3\xA9", "", "CP1251", 0, false},
+      {"<meta http-equiv=\"Content-Type\" content=\"text/html; charset=EUC-KR\">", "", "CP949", 0,
        false},
       {"<meta charset=\"utf-8\">caf\xE9", "", "CP1251", 0, false},  // not UTF-8 after all
       {"<meta charset=\"UTF-8\">caf\xC3\xA9", "", "UTF-8", 0, false},
       {"<meta charset=x-foo>caf\xE9", "", "CP1251", 0, true},
       {"caf\xC3\xA9", "", "UTF-8", 0, false},
       {"plain ASCII", "", "CP1251", 0, false},  // takes the project's code page
-      {"<body><meta charset=koi8-r></body>", "", "koi8-r", 0, false},
+      {"<body><meta charset=koi8-r></body>", "", "KOI8-R", 0, false},
+      // A readable <meta> saying UTF-16 is taken for UTF-8, a label a browser does not decode
+      // for none.
+      {"<meta charset=utf-16>caf\xC3\xA9", "", "UTF-8", 0, false},
+      {"<meta charset=iso-2022-kr>caf\xE9", "", "CP1251", 0, true},
       {"<head></head><meta charset=koi8-r>", "", "CP1251", 0, false},  // not in the head
   };
   for (const Row& row : rows) {
@@ -56,6 +63,84 @@ TEST(FindCharset, InTheOrderAProjectDeclaresIt) {
     EXPECT_EQ(charset.bom_size, row.bom) << row.bytes;
     EXPECT_EQ(!warnings.empty(), row.warns) << row.bytes;
   }
+}
+
+// Every label as HTML Help's viewer reads it, shown by bytes that a narrower table of the same
+// name reads otherwise (glibc's SHIFT_JIS, GB2312, EUC-KR, ISO-8859-1 and US-ASCII among them).
+TEST(CharsetLabels, ReadAsHtmlHelpReadsThem) {
+  struct Row {
+    std::vector<const char*> labels;
+    std::string bytes;
+    std::string text;  // UTF-8
+  };
+  const Row rows[] = {
+      {{"shift_jis", "sjis", "ms_kanji", "windows-31j", "x-sjis", "csshiftjis", "ms932",
+        "shift-jis"},
+       "\x5C\x81\x60",
+       "\\\xEF\xBD\x9E"},  // '\' and U+FF5E, not a yen sign and U+301C
+      {{"gb2312", "gbk", "x-gbk", "chinese", "csgb2312", "iso-ir-58", "gb_2312-80", "gb_2312",
+        "csiso58gb231280", "gb18030"},
+       "\xA1\xAA\xBC\x9A",
+       "\xE2\x80\x94\xE7\xB4\xB0"},  // U+2014 and a GBK-only character
+      {{"euc-kr", "ks_c_5601-1987", "korean", "windows-949", "cseuckr", "csksc56011987",
+        "iso-ir-149", "ks_c_5601-1989", "ksc5601", "ksc_5601"},
+       "\x89\xE7",
+       "\xEB\x90\xAC"},  // outside KS X 1001
+      {{"big5", "big5-hkscs", "cn-big5", "x-x-big5", "csbig5"},
+       "\xA4\xA4\xF9\xD6",
+       "\xE4\xB8\xAD\xE7\xA2\x81"},
+      {{"us-ascii", "ascii", "iso-8859-1", "latin1", "l1", "iso_8859-1", "iso_8859-1:1987",
+        "iso8859-1", "iso88591", "iso-ir-100", "ibm819", "cp819", "csisolatin1", "ansi_x3.4-1968",
+        "cp1252", "windows-1252", "x-cp1252"},
+       "\x91x\x92\x80\x96",
+       "\xE2\x80\x98x\xE2\x80\x99\xE2\x82\xAC\xE2\x80\x93"},
+      {{"tis-620", "iso-8859-11", "windows-874", "dos-874", "iso885911"},
+       "\x96\xA1",
+       "\xE2\x80\x93\xE0\xB8\x81"},
+      {{"iso-8859-9", "latin5", "l5", "windows-1254", "csisolatin5", "iso_8859-9:1989"},
+       "\x80\xD0",
+       "\xE2\x82\xAC\xC4\x9E"},
+      {{"windows-1250", "cp1250", "x-cp1250"}, "\x8A", "\xC5\xA0"},
+      {{"windows-1251", "cp1251", "x-cp1251"}, "\xC0", "\xD0\x90"},
+      {{"windows-1253", "cp1253"}, "\xC1", "\xCE\x91"},
+      {{"windows-1255", "cp1255"}, "\xE0", "\xD7\x90"},
+      {{"windows-1256", "cp1256"}, "\xC7", "\xD8\xA7"},
+      {{"windows-1257", "cp1257"}, "\xC0", "\xC4\x84"},
+      {{"windows-1258", "cp1258"}, "\xC3", "\xC4\x82"},
+      {{"euc-jp", "x-euc-jp", "cseucpkdfmtjapanese"}, "\xA4\xA2", "\xE3\x81\x82"},
+      {{"koi8-r", "koi8_r", "koi", "koi8", "cskoi8r"}, "\xC1", "\xD0\xB0"},
+      {{"koi8-u", "koi8-ru"}, "\xA4", "\xD1\x94"},
+      {{"ibm866", "866", "cp866"}, "\x80", "\xD0\x90"},
+      {{"iso-8859-2", "latin2", "l2"}, "\xA1", "\xC4\x84"},
+      {{"iso-8859-15", "latin9", "l9"}, "\xA4", "\xE2\x82\xAC"},
+      {{"macintosh", "mac", "x-mac-roman"}, "\x80", "\xC3\x84"},
+      {{"utf-8", "utf8", "unicode-1-1-utf-8", "unicode20utf8"}, "caf\xC3\xA9", "caf\xC3\xA9"},
+  };
+  for (const Row& row : rows) {
+    for (const char* label : row.labels) {
+      // Both forms of <meta>, the label in upper case in one of them.
+      std::string upper = label;
+      for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+      const std::string metas[] = {
+          std::string("<head><meta charset=\"") + label + "\"></head>",
+          "<head><meta http-equiv=\"Content-Type\" content=\"text/html; charset=" + upper +
+              "\"></head>"};
+      for (const std::string& meta : metas) {
+        std::string warnings;
+        const TextCharset charset = find_charset(meta + row.bytes, "", "CP1251", "f", warnings);
+        EXPECT_EQ(decode_text(meta + row.bytes, charset, false), meta + row.text) << meta;
+        EXPECT_EQ(warnings, "") << meta;
+      }
+    }
+  }
+  // As --encoding gives them: blanks around, any case; outside the table, nothing.
+  EXPECT_EQ(encoding_of_label(" \tShift_JIS\n"), "CP932");
+  EXPECT_EQ(encoding_of_label("GB2312"), "GB18030");
+  EXPECT_EQ(encoding_of_label("UTF-16"), "UTF-16LE");
+  EXPECT_EQ(encoding_of_label("utf-16be"), "UTF-16BE");
+  EXPECT_EQ(encoding_of_label("iso-2022-kr"), "");
+  EXPECT_EQ(encoding_of_label("x-foo"), "");
+  EXPECT_EQ(encoding_of_label(""), "");
 }
 
 TEST(DecodeText, WorkshopNamesAreBytesOfASingleByteCodePage) {

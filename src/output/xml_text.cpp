@@ -317,6 +317,16 @@ void XmlText::to_utf8(std::string_view bytes) {
     return;
   }
   iconv(converter_, nullptr, nullptr, nullptr, nullptr);
+  // Writes out a character the converter still holds back: windows-1255 and windows-1258 keep
+  // the last letter until they know no combining mark follows, and it would be lost otherwise.
+  const auto flush = [this] {
+    const std::size_t used = utf8_.size();
+    utf8_.resize(used + 16);
+    char* out = utf8_.data() + used;
+    std::size_t out_left = 16;
+    iconv(converter_, nullptr, nullptr, &out, &out_left);
+    utf8_.resize(utf8_.size() - out_left);
+  };
   char* in = const_cast<char*>(bytes.data());
   std::size_t in_left = bytes.size();
   // Room for a piece of the input at a time, so that a whole file converted at once does not
@@ -337,12 +347,14 @@ void XmlText::to_utf8(std::string_view bytes) {
     if (result == static_cast<std::size_t>(-1) && errno == EINVAL && rest > 0) continue;
     if (result == static_cast<std::size_t>(-1) && errno != E2BIG) {
       // A byte the character set does not define, or a sequence cut off at the end.
+      flush();
       utf8_ += REPLACEMENT;
       ++in;
       --in_left;
       iconv(converter_, nullptr, nullptr, nullptr, nullptr);
     }
   }
+  flush();
 }
 
 void XmlText::decode_references() {

@@ -7,6 +7,7 @@
 
 #include "io/file_names.h"
 #include "output/xml_text.h"
+#include "project/charset_labels.h"
 
 namespace sitemap {
 
@@ -137,13 +138,16 @@ TextCharset find_charset(std::string_view bytes, const std::string& forced,
   const bool utf8 = is_valid_utf8(bytes);
   const std::string declared(meta_charset(bytes));
   if (!declared.empty()) {
-    if (is_utf8_encoding_name(declared)) {
+    std::string encoding = encoding_of_label(declared);
+    // A <meta> that could be read is not in UTF-16: a browser takes that label for UTF-8.
+    if (is_utf16_encoding(encoding)) encoding = "UTF-8";
+    if (encoding == "UTF-8") {
       if (utf8) return {"UTF-8", 0};
-    } else if (knows_encoding(declared)) {
-      return {declared, 0};
+    } else if (!encoding.empty() && knows_encoding(encoding)) {
+      return {encoding, 0};
     } else {
       warnings += "Warning: " + file + " declares the character set " + declared +
-                  ", which iconv does not know.\n";
+                  ", which HTML Help does not read.\n";
     }
   }
   if (utf8 && !is_ascii(bytes)) return {"UTF-8", 0};

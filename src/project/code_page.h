@@ -21,9 +21,10 @@ struct TextCharset {
 };
 
 // The charset of `bytes`, in this order: `forced` (given by the user); a byte order mark (UTF-8,
-// UTF-16 LE or BE); a charset its own <meta> declares, believed for UTF-8 only if the bytes are
-// UTF-8; UTF-8 when the bytes hold non-ASCII and are valid UTF-8; `fallback`. A declared name
-// iconv does not know adds a line to `warnings`, naming `file`, and the next rule applies.
+// UTF-16 LE or BE); a charset its own <meta> declares, its label read as a browser reads it
+// (see encoding_of_label; UTF-16 taken for UTF-8), believed for UTF-8 only if the bytes are
+// UTF-8; UTF-8 when the bytes hold non-ASCII and are valid UTF-8; `fallback`. A declared label
+// outside the browsers' table adds a line to `warnings`, naming `file`, and the next rule applies.
 TextCharset find_charset(std::string_view bytes, const std::string& forced,
                          const std::string& fallback, const std::string& file,
                          std::string& warnings);

@@ -12,6 +12,7 @@
 #include "convert/converter.h"
 #include "convert/html_sitemap.h"
 #include "io/file_streams.h"
+#include "project/charset_labels.h"
 #include "project/chm_book.h"
 #include "project/code_page.h"
 #include "project/help_project.h"
@@ -441,9 +442,14 @@ Outcome convert(QhpRun& run, OutputFolder& out) {
 
 int run_sitemap_to_qhp(QhpOptions& options) {
   QhpRun run{options, {}, {}, {}, {}};
+  // A charset label means what it means to HTML Help (a browser's table); any other name is
+  // iconv's.
+  const std::string given_encoding = options.encoding;
+  const std::string labelled = encoding_of_label(options.encoding);
+  if (!labelled.empty()) options.encoding = labelled;
   if (!options.encoding.empty() && !run.text.set_encoding(options.encoding)) {
     std::fprintf(stderr, "sitemap-to-qhp: unknown encoding '%s' (see iconv --list)\n",
-                 options.encoding.c_str());
+                 given_encoding.c_str());
     return 2;
   }
   Outcome outcome;
