@@ -47,12 +47,52 @@ const xmlChar* attribute(const xmlChar** attributes, std::string_view name, bool
   return nullptr;
 }
 
+// A contents event held back while a heading waits for the page it will lead to.
+struct HeldEvent {
+  enum Kind { SECTION, LIST_START, LIST_END } kind;
+  std::string ref;
+  std::string title;
+  bool to_start = false;  // a heading with no page below it: the start page
+};
+
+// A heading whose page is not known yet: where it is held, and its list depth.
+struct OpenHeading {
+  std::size_t event;
+  int depth;
+};
+
+// The book a Merge value names ("other.chm::/other.hhc", "C:\\help\\other.chm"): its file name.
+std::string merged_book(std::string_view value) {
+  value = value.substr(0, value.find("::"));
+  const std::size_t slash = value.find_last_of("/\\");
+  if (slash != std::string_view::npos) value.remove_prefix(slash + 1);
+  return std::string(value);
+}
+
+bool same_ignoring_case(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
+    if (lower(a[i]) != lower(b[i])) return false;
+  }
+  return true;
+}
+
 // What the parser's callbacks see of one file.
 struct SitemapReader {
   SitemapReader(bool is_contents, OutputFormat& out) : contents(is_contents), output(out) {}
 
   bool contents;  // the table of contents, else the index
   OutputFormat& output;
+  // The contents: the start page for headings, the first page named, the books merged.
+  std::string start_page;
+  std::string first_page;
+  std::vector<std::string>* merged_books = nullptr;
+  std::string merge;
+  // Events after the first heading whose page is not known yet, and those headings, outermost
+  // first (each deeper than the one before).
+  std::vector<HeldEvent> held;
+  std::vector<OpenHeading> open_headings;
   bool written = true;
   bool found_object = false;
   int list_depth = 0;
@@ -70,7 +110,7 @@ struct SitemapReader {
     bool present;
     if (is_name(tag, "ul") && !in_object) {
       ++list_depth;
-      if (contents) written = output.list_start() && written;
+      if (contents) list_event(HeldEvent::LIST_START);
     } else if (is_name(tag, "object") && !in_object) {
       const xmlChar* type = attribute(attributes, "type", present);
       if (!equal_ignoring_case(type, "text/sitemap")) return;
@@ -78,6 +118,7 @@ struct SitemapReader {
       has_name = false;
       name.clear();
       locals.clear();
+      merge.clear();
     } else if (is_name(tag, "param") && in_object) {
       const xmlChar* param = attribute(attributes, "name", present);
       const xmlChar* value = attribute(attributes, "value", present);
@@ -87,6 +128,8 @@ struct SitemapReader {
         name.assign(text);
       } else if (equal_ignoring_case(param, "local")) {
         locals.emplace_back(text);
+      } else if (equal_ignoring_case(param, "merge")) {
+        merge.assign(text);
       }
     }
   }
@@ -94,15 +137,79 @@ struct SitemapReader {
   void end(const xmlChar* tag) {
     if (is_name(tag, "ul") && !in_object && list_depth > 0) {
       --list_depth;
-      if (contents) written = output.list_end() && written;
+      if (contents) list_event(HeldEvent::LIST_END);
     } else if (is_name(tag, "object") && in_object) {
       in_object = false;
       if (contents) {
-        written = output.section(locals.empty() ? DEFAULT_PAGE : locals.front(), name) && written;
+        contents_entry();
       } else {
         keywords();
       }
     }
+  }
+
+  void list_event(HeldEvent::Kind kind) {
+    if (!held.empty()) {
+      held.push_back({kind, {}, {}});
+    } else {
+      written =
+          (kind == HeldEvent::LIST_START ? output.list_start() : output.list_end()) && written;
+    }
+  }
+
+  void contents_entry() {
+    if (locals.empty() && !merge.empty()) {
+      // Another book's contents, pulled in where HTML Help finds that book: no entry of ours.
+      if (merged_books == nullptr) return;
+      const std::string book = merged_book(merge);
+      for (const std::string& known : *merged_books) {
+        if (same_ignoring_case(known, book)) return;
+      }
+      if (!book.empty()) merged_books->push_back(book);
+      return;
+    }
+    // The headings that the list of this entry is not under got no page below them.
+    while (!open_headings.empty() && open_headings.back().depth >= list_depth) {
+      held[open_headings.back().event].to_start = true;
+      open_headings.pop_back();
+    }
+    if (locals.empty()) {
+      open_headings.push_back({held.size(), list_depth});
+      held.push_back({HeldEvent::SECTION, {}, name});
+      return;
+    }
+    const std::string& page = locals.front();
+    if (first_page.empty()) first_page = page;
+    for (const OpenHeading& heading : open_headings) held[heading.event].ref = page;
+    open_headings.clear();
+    if (held.empty()) {
+      written = output.section(page, name) && written;
+      return;
+    }
+    held.push_back({HeldEvent::SECTION, page, name});
+    release_held();
+  }
+
+  // Writes the events held back, once no heading waits any more.
+  void release_held() {
+    const std::string& start = !start_page.empty() ? start_page : first_page;
+    for (const HeldEvent& event : held) {
+      if (event.kind == HeldEvent::SECTION) {
+        const std::string& page = event.to_start ? start : event.ref;
+        written = output.section(page.empty() ? DEFAULT_PAGE : page, event.title) && written;
+      } else {
+        written = (event.kind == HeldEvent::LIST_START ? output.list_start() : output.list_end()) &&
+                  written;
+      }
+    }
+    held.clear();
+  }
+
+  // At the end of the contents: the headings still waiting have no page below them.
+  void finish() {
+    for (const OpenHeading& heading : open_headings) held[heading.event].to_start = true;
+    open_headings.clear();
+    release_held();
   }
 
   void keywords() {
@@ -158,10 +265,15 @@ Outcome failed(Report& report, std::string_view message) {
 Outcome convert_html_sitemap(const HtmlSitemap& sitemap, OutputFormat& output, Report& report) {
   if (!output.begin()) return failed(report, output.write_failure());
   SitemapReader contents{true, output};
-  if (!parse(sitemap.contents, sitemap.encoding, contents)) return failed(report, OUT_OF_MEMORY);
-  if (!contents.found_object) {
-    return failed(report, "No sitemap object (<OBJECT type=\"text/sitemap\">) in " +
-                              sitemap.contents_name + ".");
+  contents.start_page = sitemap.start_page;
+  contents.merged_books = sitemap.merged_books;
+  if (sitemap.has_contents) {
+    if (!parse(sitemap.contents, sitemap.encoding, contents)) return failed(report, OUT_OF_MEMORY);
+    if (!contents.found_object) {
+      return failed(report, "No sitemap object (<OBJECT type=\"text/sitemap\">) in " +
+                                sitemap.contents_name + ".");
+    }
+    contents.finish();
   }
   if (sitemap.has_index) {
     SitemapReader index{false, output};

@@ -168,14 +168,20 @@ bool QhpOutput::begin() {
   if (!out_.write(element_)) return false;
   if (settings_.root_ref.empty()) return true;
   check_page(settings_.root_ref);
-  return write_root(settings_.root_ref);
+  // A title still to be found may be the first entry's.
+  if (settings_.title.empty() && settings_.root_title) return true;
+  return write_root(settings_.root_ref, {});
 }
 
-// The root section's start, written before the first entry: its page may be that entry's.
-bool QhpOutput::write_root(std::string_view ref) {
+// The root section's start, written before the first entry: its page or title may be that
+// entry's.
+bool QhpOutput::write_root(std::string_view ref, std::string_view first_title) {
   root_written_ = true;
   std::string line = "      ";
-  append_attribute(line, "<section title=\"", settings_.title);
+  append_attribute(line, "<section title=\"",
+                   settings_.title.empty() && settings_.root_title
+                       ? settings_.root_title(ref, first_title)
+                       : settings_.title);
   append_attribute(line, " ref=\"", ref);
   line += ">\n";
   return out_.write(line);
@@ -198,10 +204,15 @@ bool QhpOutput::section(std::string_view ref, std::string_view title) {
   if (tag_open_ && !out_.write(">\n")) return false;
   tag_open_ = false;
   element_.clear();
-  append_attribute(element_, "<section title=\"", decoded(title));
+  const DecodedValue title_text = decoded(title);
+  if (!root_written_) first_title_.assign(title_text.text);
+  append_attribute(element_, "<section title=\"", title_text);
   // (Only now: the decoded title and ref share one buffer.)
   const DecodedValue page = page_ref(ref);
-  if (!root_written_ && !write_root(page.text)) return false;
+  if (!root_written_ &&
+      !write_root(settings_.root_ref.empty() ? page.text : settings_.root_ref, first_title_)) {
+    return false;
+  }
   append_attribute(element_, " ref=\"", page);
   if (!write_indent(open_elements_) || !out_.write(element_)) return false;
   tag_open_ = true;
@@ -239,7 +250,10 @@ bool QhpOutput::keyword(std::string_view ref, std::string_view path) {
 }
 
 bool QhpOutput::end() {
-  if (!root_written_ && !write_root(DEFAULT_PAGE)) return false;
+  if (!root_written_ &&
+      !write_root(settings_.root_ref.empty() ? DEFAULT_PAGE : settings_.root_ref, {})) {
+    return false;
+  }
   while (!entry_open_.empty()) {
     if (!close_entry()) return false;
     entry_open_.pop_back();
@@ -299,6 +313,15 @@ QhpOutput::DecodedValue QhpOutput::page_ref(std::string_view ref) {
     if (has_scheme(page.text)) return page;  // another help file, or the web: not ours to check
     const std::string_view resolved = resolve_link(page.text);
     if (resolved.data() != page.text.data()) page = {resolved, false};
+  } else if (find_either(page.text, '%', '%') < page.text.size()) {
+    // The page of a file named with escapes is written as the file is named (see resolve_link).
+    const std::size_t hash = page.text.find('#');
+    const std::string name = percent_decoded(page.text.substr(0, hash));
+    if (name != page.text.substr(0, hash) && settings_.files.contains(name)) {
+      resolved_ = name;
+      if (hash != std::string_view::npos) resolved_.append(page.text.substr(hash));
+      page = {resolved_, false};
+    }
   }
   // Assistant finds no page by a ref that starts with "./".
   while (page.text.substr(0, 2) == "./") page.text.remove_prefix(2);
@@ -318,11 +341,13 @@ std::string_view QhpOutput::resolve_link(std::string_view ref) {
   if (plain && settings_.files.contains(page)) return ref;
   const std::string path = normalize_link("", page);
   if (path.empty()) return ref;  // it leaves the project: left as it stands
-  const std::string name = path.find('%') == std::string::npos ? path : percent_decoded(path);
-  const std::string* file = settings_.files.find(name);
-  // A name found as it stands keeps its escapes; one found by its letter case is written as the
-  // file is called.
-  resolved_ = file == nullptr || name == *file ? path : *file;
+  // The page is written as its file is named in the files list, escapes decoded: qhelpgenerator
+  // files a keyword under the file of exactly its name, and one named "a%20b.htm" finds no
+  // "a b.htm" and opens nothing. A file whose name holds the escape itself is the fallback.
+  const std::string* file = settings_.files.find(
+      path.find('%') == std::string::npos ? std::string_view(path) : percent_decoded(path));
+  if (file == nullptr && path.find('%') != std::string::npos) file = settings_.files.find(path);
+  resolved_ = file == nullptr ? path : *file;
   resolved_.append(anchor);
   return resolved_;
 }

@@ -27,6 +27,10 @@ struct QhpSettings {
   FileNames files = FileNames();
   // The page of the root section; empty: the page of the first entry of the contents.
   std::string root_ref = "index.html";
+  // Where `title` is empty: the root's title, given its page and the title of the first entry
+  // of the contents (empty where there is none), asked for when the root is written.
+  std::function<std::string(std::string_view page, std::string_view first_title)> root_title =
+      nullptr;
   // Whether refs are read as HTML Help reads them: '\' between folders, a page that names no
   // file exactly taken for the one file that differs in letter case only (and written with
   // that file's name), links with a scheme left as they stand and not checked.
@@ -68,7 +72,7 @@ class QhpOutput final : public OutputFormat {
   DecodedValue page_ref(std::string_view ref);
   // The ref with its page named as a file of the project names it, where HTML Help would find it.
   std::string_view resolve_link(std::string_view ref);
-  bool write_root(std::string_view ref);
+  bool write_root(std::string_view ref, std::string_view first_title);
   void check_page(std::string_view ref);
   bool write_indent(int depth);
   bool write_keywords();
@@ -88,6 +92,7 @@ class QhpOutput final : public OutputFormat {
   LargeVector<std::uint64_t> page_begins_;
   std::string file_;
   std::string resolved_;
+  std::string first_title_;
   bool root_written_ = false;
   LargeString warnings_;
 

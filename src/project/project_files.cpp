@@ -13,8 +13,6 @@
 
 namespace sitemap {
 
-namespace {
-
 bool is_tool_file(std::string_view name) {
   static constexpr std::string_view ENDINGS[] = {".hhc", ".hhk",  ".hhp", ".chm", ".dcf",
                                                  ".qhp", ".qhcp", ".qch", ".qhc"};
@@ -22,6 +20,8 @@ bool is_tool_file(std::string_view name) {
     return ends_with_ignoring_case(name, ending);
   });
 }
+
+namespace {
 
 struct Listing {
   std::vector<ListedFile> files;

@@ -4,8 +4,10 @@
 #include <stdlib.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <functional>
 #include <new>
 #include <unordered_map>
 
@@ -113,27 +115,33 @@ bool read_whole(QhpRun& run, InputStream& stream, const std::string& name,
   return false;
 }
 
-// The name of a folder, for a book that gives no title of its own.
-std::string folder_name(const std::string& folder) {
-  char resolved[PATH_MAX];
-  if (::realpath(folder.empty() ? "." : folder.c_str(), resolved) == nullptr) return "Help";
-  const std::string path = resolved;
-  const std::string name = path.substr(path.rfind('/') + 1);
-  return name.empty() || !is_valid_utf8(name) ? "Help" : name;
+// The <title> of a page on disk, read in `code_page` where it does not say; empty where it has
+// none or cannot be read.
+std::string title_of_page(const std::string& path, const std::string& code_page) {
+  std::string bytes, converted;
+  if (path.empty() || !read_file(path, bytes)) return {};
+  const std::string title =
+      page_title(page_as_utf8(bytes, code_page, converted) ? converted : bytes);
+  return is_valid_utf8(title) ? title : std::string();
 }
 
-// The title of the root section where the command line gives none: the project's, else the
-// <title> of the start page, else the name of the project's folder.
-std::string book_title(const std::string& project_title, const std::string& folder,
-                       const std::string& start_page_path, const std::string& code_page) {
-  if (!project_title.empty()) return project_title;
-  std::string bytes, converted;
-  if (!start_page_path.empty() && read_file(start_page_path, bytes)) {
-    const std::string title =
-        page_title(page_as_utf8(bytes, code_page, converted) ? converted : bytes);
-    if (!title.empty() && is_valid_utf8(title)) return title;
-  }
-  return folder_name(folder);
+// Where the project or book gives no title and the start page has none, the root's title is
+// found when the root is written: the <title> of the first page of the contents where that is
+// the root's page, else the first entry's title, else `stem` (the .hhp's or the book's).
+// Never the name of a folder: that of the output folder says nothing of the book.
+void title_root_later(QhpSettings& settings, const std::string& stem,
+                      std::function<std::string(const std::string&)> page_path,
+                      const std::string& code_page) {
+  const bool root_is_first_page = settings.root_ref.empty();
+  settings.title.clear();
+  settings.root_title = [=](std::string_view page, std::string_view first_title) {
+    if (root_is_first_page) {
+      const std::string title =
+          title_of_page(page_path(std::string(page.substr(0, page.find('#')))), code_page);
+      if (!title.empty()) return title;
+    }
+    return first_title.empty() ? stem : std::string(first_title);
+  };
 }
 
 // A sitemap: where it is on disk, and its name for messages (in UTF-8).
@@ -151,8 +159,11 @@ Outcome convert_sitemaps(QhpRun& run, const SitemapFile& contents_sitemap,
   const std::string& contents_name = contents_sitemap.name;
   const std::string& index_name = index_sitemap.name;
   const QhpOptions& options = run.options;
-  std::unique_ptr<FileInput> contents_file = open_input_file(contents_path);
-  if (!contents_file) return fail_run(run, "Failed to open " + contents_name + ".");
+  // A book without contents has its root section alone.
+  const bool has_contents = !contents_path.empty();
+  std::unique_ptr<FileInput> contents_file;
+  if (has_contents) contents_file = open_input_file(contents_path);
+  if (has_contents && !contents_file) return fail_run(run, "Failed to open " + contents_name + ".");
   std::unique_ptr<FileInput> index_file;
   if (!index_path.empty()) {
     index_file = open_input_file(index_path);
@@ -163,20 +174,33 @@ Outcome convert_sitemaps(QhpRun& run, const SitemapFile& contents_sitemap,
                     ": the help gets no keywords.\n";
   }
   std::unique_ptr<ReplayInput> contents, index;
-  if (!read_whole(run, *contents_file, contents_name, contents)) return Outcome::failure;
+  if (has_contents && !read_whole(run, *contents_file, contents_name, contents)) {
+    return Outcome::failure;
+  }
   if (index_file && !read_whole(run, *index_file, index_name, index)) return Outcome::failure;
 
   std::string contents_storage, index_storage;
   const std::string_view contents_text =
-      decode_sitemap(contents->bytes(), options.encoding, code_page, contents_name, run.warnings,
-                     contents_storage);
+      has_contents ? decode_sitemap(contents->bytes(), options.encoding, code_page, contents_name,
+                                    run.warnings, contents_storage)
+                   : std::string_view();
   const std::string_view index_text =
       index ? decode_sitemap(index->bytes(), options.encoding, code_page, index_name, run.warnings,
                              index_storage)
             : std::string_view();
   bool index_has_entries = true;
-  const HtmlSitemap sitemap{contents_text, index_text, index != nullptr,  contents_name,
-                            index_name,    "UTF-8",    &index_has_entries};
+  std::vector<std::string> merged_books;
+  HtmlSitemap sitemap;
+  sitemap.contents = contents_text;
+  sitemap.index = index_text;
+  sitemap.has_index = index != nullptr;
+  sitemap.contents_name = contents_name;
+  sitemap.index_name = index_name;
+  sitemap.encoding = "UTF-8";
+  sitemap.index_has_entries = &index_has_entries;
+  sitemap.has_contents = has_contents;
+  sitemap.start_page = run.options.settings.root_ref;
+  sitemap.merged_books = &merged_books;
   run.options.settings.keyword_bytes_hint = index_text.size() / 2;
   // The parser hands out the values in UTF-8, their references decoded.
   run.text.set_encoding("UTF-8");
@@ -188,6 +212,11 @@ Outcome convert_sitemaps(QhpRun& run, const SitemapFile& contents_sitemap,
   });
   if (outcome == Outcome::success && !index_has_entries) {
     run.warnings += "Warning: no entries in " + index_name + ": the help gets no keywords.\n";
+  }
+  if (outcome == Outcome::success && !merged_books.empty()) {
+    std::string books;
+    for (const std::string& book : merged_books) books += (books.empty() ? "" : ", ") + book;
+    run.warnings += "Warning: the contents merge " + books + ", which are not converted with it.\n";
   }
   return outcome;
 }
@@ -208,31 +237,72 @@ Outcome convert_html(QhpRun& run) {
   const std::string* start = settings.files.find("index.html");
   settings.root_ref = start != nullptr ? *start : std::string();
   if (!run.options.title_given) {
-    settings.title = book_title("", "", settings.root_ref, run.options.encoding);
+    settings.title = title_of_page(settings.root_ref, run.options.encoding);
+    if (settings.title.empty()) {
+      title_root_later(
+          settings, stem_of(run.options.contents), [](const std::string& page) { return page; },
+          run.options.encoding);
+    }
   }
   warn_of_pages_not_utf8(run, "");
   return convert_sitemaps(run, {run.options.contents, run.options.contents},
                           {run.options.index, run.options.index}, "");
 }
 
-// A project read, into a folder of its own: its sitemaps converted, the .qhp written, the files
-// it packs copied there (or, with `in_place`, already there: a book's files).
-Outcome convert_book(QhpRun& run, OutputFolder& out, const ProjectFile& project, bool in_place) {
-  QhpOptions& options = run.options;
-  QhpSettings& settings = options.settings;
-  const std::string& folder = project.folder;
-  // Every file, the sitemaps among them, by its name in UTF-8; where the name on disk is in
-  // the project's code page, that name too.
+// The files of a book written out already (`in_place`), else of the project's folder: by name
+// in UTF-8, the sitemaps and project files apart; where a name on disk is in the project's code
+// page, that name too.
+struct BookFiles {
   std::vector<std::string> names, tool_names;
   std::unordered_map<std::string, std::string> disk_names;
+};
+
+BookFiles book_files(QhpRun& run, const ProjectFile& project,
+                     const std::vector<std::string>* written) {
+  BookFiles files;
+  const auto add = [&](std::string name, bool tool_file) {
+    (tool_file ? files.tool_names : files.names).push_back(std::move(name));
+  };
+  if (written != nullptr) {
+    // The names the book's files were written under, hidden ones too: they are all of the book.
+    for (const std::string& name : *written) add(name, is_tool_file(name));
+    std::sort(files.names.begin(), files.names.end());
+    std::sort(files.tool_names.begin(), files.tool_names.end());
+    return files;
+  }
+  const std::string& folder = project.folder;
   for (ListedFile& file :
        list_folder_files(folder.empty() ? "." : folder, run.warnings,
                          project.code_page.empty() ? "WINDOWS-1252" : project.code_page)) {
-    if (!file.disk.empty()) disk_names.emplace(file.name, file.disk);
-    (file.tool_file ? tool_names : names).push_back(std::move(file.name));
+    if (!file.disk.empty()) files.disk_names.emplace(file.name, file.disk);
+    add(std::move(file.name), file.tool_file);
   }
-  settings.files = FileNames(std::move(names));
-  const FileNames sitemaps(std::move(tool_names));
+  return files;
+}
+
+// A file the project names: the file of the project, else a warning that names it and "".
+std::string named_file(QhpRun& run, const FileNames& files, const std::string& name,
+                       std::string_view what) {
+  const std::string path = project_path(files, name);
+  if (path.empty()) {
+    run.warnings += "Warning: " + name + ", which " + run.options.project + " names as " +
+                    std::string(what) + ", does not exist.\n";
+  }
+  return path;
+}
+
+// A project read, into a folder of its own: its sitemaps converted, the .qhp written, the files
+// it packs copied there (or, where `written` lists them, already there: a book's files).
+Outcome convert_book(QhpRun& run, OutputFolder& out, const ProjectFile& project,
+                     const std::vector<std::string>* written) {
+  QhpOptions& options = run.options;
+  QhpSettings& settings = options.settings;
+  const bool in_place = written != nullptr;
+  const std::string& folder = project.folder;
+  BookFiles listed = book_files(run, project, written);
+  settings.files = FileNames(std::move(listed.names));
+  const FileNames sitemaps(std::move(listed.tool_names));
+  const std::unordered_map<std::string, std::string> disk_names = std::move(listed.disk_names);
   const auto disk_path = [&](const std::string& name) {
     const auto found = disk_names.find(name);
     return folder + (found == disk_names.end() ? name : found->second);
@@ -240,21 +310,33 @@ Outcome convert_book(QhpRun& run, OutputFolder& out, const ProjectFile& project,
 
   std::string contents = options.contents_given ? options.contents : project.contents;
   if (contents.empty()) {
-    // A project that names none, with a single contents file: that one.
+    // A project that names none, with a single contents file: that one. With none at all, the
+    // book converts without contents, as HTML Help opens it: at its start page.
     std::vector<std::string> found;
     for (const std::string& name : sitemaps.all()) {
       if (ends_with_ignoring_case(name, ".hhc")) found.push_back(name);
     }
-    if (found.size() != 1) {
+    if (found.size() > 1) {
       return fail_run(run, options.project + " names no contents file (Contents file=).");
     }
-    contents = found.front();
+    if (!found.empty()) contents = found.front();
   }
-  const std::string* contents_file = sitemaps.find(normalize_link("", contents));
+  const std::string* contents_file =
+      contents.empty() ? nullptr : sitemaps.find(normalize_link("", contents));
+  if (contents_file == nullptr && !contents.empty()) {
+    if (options.contents_given) return fail_run(run, "Failed to open " + contents + ".");
+    if (!in_place) {
+      return fail_run(run, "The contents file " + contents + " that " + options.project +
+                               " names does not exist.");
+    }
+    // A compiled book is what it is: HTML Help shows it without the contents it lacks.
+    run.warnings += "Warning: the contents file " + contents + " that " + options.project +
+                    " names is not in it.\n";
+  }
   if (contents_file == nullptr) {
-    return fail_run(run, options.contents_given ? "Failed to open " + contents + "."
-                                                : "The contents file " + contents + " that " +
-                                                      options.project + " names does not exist.");
+    run.warnings += "Warning: " + options.project +
+                    " has no contents: the help is one section, its start page, and packs "
+                    "every file.\n";
   }
   const std::string index = options.index_given ? options.index : project.index;
   const std::string* index_file =
@@ -264,15 +346,30 @@ Outcome convert_book(QhpRun& run, OutputFolder& out, const ProjectFile& project,
                                                : folder + index;
 
   // The start page as the project names it, else index.html, else the first page of the
-  // contents.
-  std::string start =
-      project.start_page.empty() ? "" : project_path(settings.files, project.start_page);
-  if (start.empty() && !project.start_page.empty()) start = normalize_link("", project.start_page);
+  // contents (of the book, where it has no contents).
+  std::string start = project.start_page.empty()
+                          ? std::string()
+                          : named_file(run, settings.files, project.start_page, "its start page");
   if (start.empty() && settings.files.contains("index.html")) start = "index.html";
+  if (start.empty() && contents_file == nullptr) {
+    for (const std::string& file : settings.files.all()) {
+      if (is_html_page(file)) {
+        start = file;
+        break;
+      }
+    }
+    if (start.empty() && !settings.files.all().empty()) start = settings.files.all().front();
+  }
   settings.root_ref = start;
+  const std::string stem = stem_of(options.project);
   if (!options.title_given) {
-    settings.title =
-        book_title(project.title, folder, start.empty() ? "" : disk_path(start), project.code_page);
+    settings.title = project.title;
+    if (settings.title.empty() && !start.empty()) {
+      settings.title = title_of_page(disk_path(start), project.code_page);
+    }
+    if (settings.title.empty()) {
+      title_root_later(settings, stem, disk_path, project.code_page);
+    }
   }
   if (!options.namespace_given) settings.namespace_name = namespace_of(project.name);
   const std::string dir = options.output_dir.empty() ? project.name : options.output_dir;
@@ -283,9 +380,10 @@ Outcome convert_book(QhpRun& run, OutputFolder& out, const ProjectFile& project,
   if (!in_place && !out.open(dir, error)) return fail_run(run, error);
   std::vector<std::string> packed_start;
   for (const std::string& file : project.files) {
-    const std::string path = project_path(settings.files, file);
+    const std::string path = named_file(run, settings.files, file, "a file to pack");
     if (!path.empty()) packed_start.push_back(path);
   }
+  if (contents_file == nullptr) packed_start = settings.files.all();
   std::string pack_failure;
   settings.pack_files = [&](const std::vector<std::string>& pages) {
     if (in_place) return settings.files.all();  // the book holds what its compiler packed
@@ -298,7 +396,9 @@ Outcome convert_book(QhpRun& run, OutputFolder& out, const ProjectFile& project,
                         pack_failure);
   };
   const Outcome outcome = convert_sitemaps(
-      run, {disk_path(*contents_file), *contents_file},
+      run,
+      contents_file == nullptr ? SitemapFile{}
+                               : SitemapFile{disk_path(*contents_file), *contents_file},
       {index_path, index_file != nullptr ? *index_file : index}, project.code_page);
   if (outcome != Outcome::success) return outcome;
   if (!pack_failure.empty()) return fail_run(run, pack_failure);
@@ -309,7 +409,7 @@ Outcome convert_book(QhpRun& run, OutputFolder& out, const ProjectFile& project,
 Outcome convert_project(QhpRun& run, OutputFolder& out, std::string_view bytes) {
   const ProjectFile project =
       read_project_file(run.options.project, bytes, run.options.encoding, run.warnings);
-  return convert_book(run, out, project, false);
+  return convert_book(run, out, project, nullptr);
 }
 
 #ifdef SITEMAP_HAVE_MSPACK
@@ -362,6 +462,7 @@ Outcome convert_chm(QhpRun& run, OutputFolder& out, std::string& bytes) {
   project.title = text(chm.title);
 
   std::string data, converted;
+  std::vector<std::string> written;
   for (const std::string& name : book.file_names()) {
     const std::string path = safe_entry_path(name);
     if (path.empty()) {
@@ -383,8 +484,9 @@ Outcome convert_chm(QhpRun& run, OutputFolder& out, std::string& bytes) {
       }
       return fail_run(run, "Failed to write " + dir + "/" + path + ".");
     }
+    written.push_back(path);
   }
-  return convert_book(run, out, project, true);
+  return convert_book(run, out, project, &written);
 }
 #endif
 
