@@ -1,6 +1,6 @@
 #!/bin/sh
-# Seeds for fuzz_chm: the example compiled by chmcmd, and a generated project large enough for
-# a directory of several listing chunks.
+# Seeds for fuzz_chm: the example compiled by chmcmd, a generated project large enough for a
+# directory of several listing chunks, and the real books of ../shared/books/ where they are.
 # usage: make_chm_seeds.sh REPOSITORY_ROOT SEED_DIR
 set -eu
 root=$1
@@ -16,3 +16,6 @@ python3 -c "import sys; sys.path.insert(0, '$root/tests'); import chm_check; \
 chm_check.large_project('$work/large', 120)"
 (cd "$work/large" && "$chmcmd" large.hhp >/dev/null 2>&1)
 cp "$work/large/large.chm" "$seeds/"
+for book in "$root/../shared/books/"*.chm; do
+  if [ -f "$book" ]; then cp "$book" "$seeds/"; fi
+done

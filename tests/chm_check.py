@@ -16,6 +16,7 @@ import subprocess
 import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from books_check import dead_links  # noqa: E402
 from qch_check import qch_tree  # noqa: E402
 
 # (folder, its project file, the code page of the project file); the cases are made in their
@@ -24,7 +25,9 @@ from qch_check import qch_tree  # noqa: E402
 # UTF-8 (its sitemaps and pages stay in theirs).
 PROJECTS = [('examples/handbook', 'handbook.hhp', None),
             ('tests/qhp_cases/hhp_windows_1251', 'project.hhp', 'cp1251'),
-            ('tests/qhp_cases/hhp_bom_and_meta', 'help.hhp', None)]
+            ('tests/qhp_cases/hhp_bom_and_meta', 'help.hhp', None),
+            ('tests/qhp_cases/hhp_real_forms', 'book.hhp', None),
+            ('tests/qhp_cases/hhp_no_contents', 'notes.hhp', None)]
 
 
 def run(cmd, cwd, env=None):
@@ -94,6 +97,12 @@ def round_trip(qhp, env, chmcmd, source, hhp, work, code_page=None):
             line = key + '=' + names[value.strip().lower()]
         lines.append(line)
     text = '\n'.join(lines)
+    # It stops at a [FILES] line that names no file, where HTML Help Workshop warns: left out.
+    if '[FILES]' in text:
+        head, _, listed = text.partition('[FILES]')
+        kept = [line for line in listed.split('\n') if not line.strip() or '[' in line or
+                os.path.exists(os.path.join(folder, line.strip().replace('\\', '/')))]
+        text = head + '[FILES]' + '\n'.join(kept)
     # It packs [FILES] and little else: a project without the section lists its pages there.
     if '[FILES]' not in text:
         pages = sorted(os.path.relpath(os.path.join(top, f), folder)
@@ -102,7 +111,7 @@ def round_trip(qhp, env, chmcmd, source, hhp, work, code_page=None):
         text = text.rstrip('\n') + '\n\n[FILES]\n' + '\n'.join(pages) + '\n'
     open(path, 'wb').write(text.encode('utf-8' if code_page else 'latin-1'))
     book = compile_book(chmcmd, folder, hhp)
-    results = {}
+    results, warned = {}, {}
     for label, target in (('hhp', hhp), ('chm', book)):
         out = os.path.join(work, label)
         done = run([qhp, '--qch', '--output-dir', out, target], folder, env)
@@ -110,6 +119,7 @@ def round_trip(qhp, env, chmcmd, source, hhp, work, code_page=None):
             sys.exit('%s: sitemap-to-qhp --qch %s: %s' % (source, target, done.stderr.decode()))
         qch = [f for f in os.listdir(out) if f.endswith('.qch')]
         results[label] = os.path.join(out, qch[0])
+        warned[label] = done.stderr.decode(errors='replace')
     failed = False
     hhp_tree, chm_tree = qch_tree(results['hhp'])[0], qch_tree(results['chm'])[0]
     if hhp_tree != chm_tree:
@@ -133,6 +143,13 @@ def round_trip(qhp, env, chmcmd, source, hhp, work, code_page=None):
     missing = (written | told | pages) - got
     if missing:
         print('%s: files of the book missing from its .qch: %s' % (source, sorted(missing)[:5]))
+        failed = True
+    # Every keyword and section leads to a file of the book (a keyword whose page was written
+    # with a %XX escape was stored without one, and opened nothing).
+    # (A project that names pages it lacks is warned of, and its links to them stay dead.)
+    dead = dead_links(results['chm'])[0]
+    if dead and 'Warning: no file for page' not in warned['chm']:
+        print('%s: leading nowhere: %s' % (source, dead[:5]))
         failed = True
     print('%s: %s, %d sections, %d keywords, %d files' % (
         os.path.basename(source), book, len(chm_tree), len(qch_keywords(results['chm'])),
