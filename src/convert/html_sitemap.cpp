@@ -126,6 +126,8 @@ struct SitemapReader {
       if (equal_ignoring_case(param, "name") && !has_name) {
         has_name = true;
         name.assign(text);
+        // The parser leaves &#146; a control; HTML Help shows a quote.
+        map_c1_controls(name);
       } else if (equal_ignoring_case(param, "local")) {
         locals.emplace_back(text);
       } else if (equal_ignoring_case(param, "merge")) {

@@ -105,7 +105,7 @@ std::size_t character_reference(std::string_view s, std::uint32_t& cp) {
     if (i == first || i >= s.size() || s[i] != ';') return 0;
     // Surrogates, NUL and values past Unicode decode as the replacement character.
     const bool valid = value != 0 && value <= 0x10FFFF && !(value >= 0xD800 && value <= 0xDFFF);
-    cp = valid ? static_cast<std::uint32_t>(value) : 0xFFFD;
+    cp = valid ? html_numeric_reference(static_cast<std::uint32_t>(value)) : 0xFFFD;
     return i + 1;
   }
   std::size_t i = 1;
@@ -237,6 +237,38 @@ std::size_t ascii_prefix_before(std::string_view s, char stop) {
 }
 
 }  // namespace
+
+std::uint32_t html_numeric_reference(std::uint32_t cp) {
+  // windows-1252 at 0x80-0x9F; its five undefined bytes stay the controls they name.
+  static constexpr std::uint16_t WINDOWS_1252[32] = {
+      0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+      0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+      0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+  return cp >= 0x80 && cp <= 0x9F ? WINDOWS_1252[cp - 0x80] : cp;
+}
+
+bool map_c1_controls(std::string& text) {
+  // U+0080-U+009F are 0xC2 0x80-0x9F in UTF-8, and most texts hold no 0xC2 at all.
+  std::size_t at = text.find('\xC2');
+  while (at != std::string::npos &&
+         !(at + 1 < text.size() && static_cast<unsigned char>(text[at + 1]) >= 0x80 &&
+           static_cast<unsigned char>(text[at + 1]) <= 0x9F)) {
+    at = text.find('\xC2', at + 1);
+  }
+  if (at == std::string::npos) return false;
+  std::string mapped(text, 0, at);
+  for (std::size_t i = at; i < text.size(); ++i) {
+    const auto next = i + 1 < text.size() ? static_cast<unsigned char>(text[i + 1]) : 0;
+    if (text[i] == '\xC2' && next >= 0x80 && next <= 0x9F) {
+      append_utf8(mapped, html_numeric_reference(next));
+      ++i;
+    } else {
+      mapped += text[i];
+    }
+  }
+  text = std::move(mapped);
+  return true;
+}
 
 bool is_ascii(std::string_view bytes) { return ascii_prefix(bytes) == bytes.size(); }
 

@@ -23,6 +23,14 @@ bool is_utf8_encoding_name(std::string_view name);
 // The place of the first `a` or `b` in `text`, or its size.
 std::size_t find_either(std::string_view text, char a, char b);
 
+// A numeric character reference's code point as HTML reads it: &#128; to &#159; name controls
+// that no page means, and every browser, HTML Help's viewer among them, shows the windows-1252
+// character of that byte instead (&#146; is a right quote). Other code points are themselves.
+std::uint32_t html_numeric_reference(std::uint32_t cp);
+// The same for text an HTML parser decoded already: its U+0080-U+009F made those characters.
+// False, and `text` untouched, where it holds none.
+bool map_c1_controls(std::string& text);
+
 // The same check on a stream handed over in pieces, which may split a character.
 class Utf8Check {
  public:
