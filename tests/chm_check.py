@@ -177,6 +177,10 @@ def hostile(qhp, book, work):
     at = data.find(b'\x0a/fuel.html')  # a name is stored after its length
     renamed = data[:at + 1] + b'/../x.html' + data[at + 11:] if at >= 0 else None
     cases.append(('an entry named /../x.html', renamed, None, 0, 'Warning: left out /../x.html'))
+    # A hidden name is a file of the book like any other: written, and listed in the .qhp.
+    hidden = data[:at + 1] + b'/.uel.html' + data[at + 11:] if at >= 0 else None
+    cases.append(('an entry named /.uel.html', hidden, 'hidden', 0,
+                  'Warning: no file for page fuel.html'))
     cases.append(('no book', b'<html>not a book</html>\n', None, 1, 'Error: '))
     cases.append(('a folder not empty', data, 'file', 1, 'Error: out is not empty.'))
     cases.append(('a link in the folder', data, 'link', 1, 'Error: out is not empty.'))
@@ -211,6 +215,9 @@ def hostile(qhp, book, work):
             wrong.append('wrote outside the folder: %s' % sorted(after - before))
         if status == 1 and prepare is None and os.path.exists(os.path.join(work, 'out')):
             wrong.append('left its folder')
+        if prepare == 'hidden' and '<file>.uel.html</file>' not in open(
+                os.path.join(work, 'out', 'book.qhp'), encoding='utf-8').read():
+            wrong.append('left .uel.html out of the .qhp')
         if prepare == 'file' and os.listdir(os.path.join(work, 'out')) != ['mine.txt']:
             wrong.append('touched the user\'s folder')
         print('hostile: %s: %s' % (label, '; '.join(wrong) if wrong else 'ok (%s)' % (
