@@ -34,6 +34,8 @@ bool is_empty_folder(int fd) {
     ::close(copy);
     return false;
   }
+  // The copy shares the descriptor's place in the listing: from the start.
+  ::rewinddir(dir);
   bool empty = true;
   while (const dirent* entry = ::readdir(dir)) {
     const std::string_view name = entry->d_name;
@@ -52,6 +54,9 @@ void remove_contents(int fd) {
     ::close(copy);
     return;
   }
+  // The copy shares the descriptor's place in the listing, which the check that the folder was
+  // empty left at its end: from the start, or nothing would be removed.
+  ::rewinddir(dir);
   while (const dirent* entry = ::readdir(dir)) {
     const std::string_view name = entry->d_name;
     if (name == "." || name == "..") continue;
