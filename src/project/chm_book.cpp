@@ -131,6 +131,7 @@ struct ChmBook::Reader {
   mschmd_header* header = nullptr;
   std::string bytes;  // the whole book, which libmspack reads through `system`
   std::map<std::string, mschmd_file*> files;  // every file, the format's own too
+  std::uint64_t extracted = 0;                // the lengths of the entries extracted so far
 
   ~Reader() {
     if (header != nullptr) decompressor->close(decompressor, header);
@@ -203,6 +204,8 @@ std::vector<std::string> ChmBook::file_names() const {
   std::vector<mschmd_file*> files;
   for (const auto& [name, file] : reader_->files) {
     if (name.size() < 2 || name[0] != '/' || name[1] == '#' || name[1] == '$') continue;
+    // chmcmd's note that it, not HTML Help Workshop, made the book: no page of the book.
+    if (name == "/_#_README_#_") continue;
     if (name.back() == '/' && file->length == 0) continue;  // a folder
     files.push_back(file);
   }
@@ -222,13 +225,22 @@ bool ChmBook::extract(const std::string& name, std::string& bytes) {
   const auto found = reader_->files.find(name);
   if (found == reader_->files.end()) return false;
   bytes.clear();
-  // A length no book of this size holds is refused before anything is decompressed: libmspack
-  // would write that much. (Text compresses to a tenth at best; 64 times the book leaves room.)
+  // libmspack writes out whatever length an entry claims. LZX spends at least two bits on a
+  // match, which copies at most 257 bytes, so no book decompresses to more than about 1,028
+  // times its size: a length beyond that is a crafted one, refused before anything is
+  // decompressed, and so is a total beyond it, which entries that share one stretch of data
+  // could otherwise reach many times over. (Real books compress 3 to 300 times: a page of 6 MB
+  // of repeated text takes 22 KB.) No single page is allowed more than 512 MiB of memory.
+  constexpr std::uint64_t MAX_EXPANSION = 1100;
+  constexpr std::uint64_t MAX_ENTRY = std::uint64_t{512} << 20;
+  const std::uint64_t budget =
+      MAX_EXPANSION * std::uint64_t{reader_->bytes.size()} + (std::uint64_t{1} << 20);
   const off_t length = found->second->length;
-  if (length < 0 || static_cast<std::uint64_t>(length) >
-                        64 * std::uint64_t{reader_->bytes.size()} + (std::uint64_t{1} << 20)) {
+  if (length < 0 || static_cast<std::uint64_t>(length) > MAX_ENTRY ||
+      static_cast<std::uint64_t>(length) > budget - reader_->extracted) {
     return false;
   }
+  reader_->extracted += static_cast<std::uint64_t>(length);
   reader_->system.output = &bytes;
   const int result =
       reader_->decompressor->extract(reader_->decompressor, found->second, OUTPUT_NAME);

@@ -41,9 +41,11 @@ class ChmBook {
   // repair_chm_header). False with the error line's message when libmspack cannot read it.
   bool open(std::string bytes, const std::string& name, std::string& error);
   // The names of the book's files as stored ("/index.htm"), the format's own (names starting
-  // with "/#", "/$" or "::") left out, in the order that is fastest to extract.
+  // with "/#", "/$" or "::") and chmcmd's note on the book left out, in the order that is
+  // fastest to extract.
   std::vector<std::string> file_names() const;
-  // One file's bytes; false when it cannot be decompressed.
+  // One file's bytes; false when it cannot be decompressed, or claims more than the book could
+  // hold.
   bool extract(const std::string& name, std::string& bytes);
   // Settings from the system files, the contents and index files as the book's default window
   // names them, else as #SYSTEM does, else the book's only .hhc and .hhk.
