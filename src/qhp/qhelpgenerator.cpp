@@ -22,8 +22,9 @@ bool is_executable(const std::string& path) {
 }  // namespace
 
 std::string find_qhelpgenerator() {
+  // $QHELPGENERATOR first; one that names no program is passed over for the usual places.
   if (const char* given = std::getenv("QHELPGENERATOR"); given != nullptr && *given != '\0') {
-    return is_executable(given) ? given : "";
+    if (is_executable(given)) return given;
   }
   std::vector<std::string> folders;
   if (const char* path = std::getenv("PATH")) {

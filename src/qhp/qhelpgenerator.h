@@ -6,8 +6,8 @@
 
 namespace sitemap {
 
-// qhelpgenerator as $QHELPGENERATOR names it, else on PATH, else in Qt 6's and Qt 5's usual
-// folders; empty when there is none.
+// qhelpgenerator as $QHELPGENERATOR names it (passed over where it names no program), else on
+// PATH, else in Qt 6's and Qt 5's usual folders; empty when there is none.
 std::string find_qhelpgenerator();
 
 // Runs `generator` on the .qhp `qhp_path`, for the .qch of the same stem beside it, and, where
