@@ -34,7 +34,6 @@ book.hhp extra|unexpected argument 'extra' (see --help)
 --virtual-folder ''|invalid virtual folder '': it is empty (see --help)
 --virtual-folder a/b|invalid virtual folder 'a/b': '/', '#', '?' and '%' may not stand in it (see --help)
 --virtual-folder 'a?b'|invalid virtual folder 'a?b': '/', '#', '?' and '%' may not stand in it (see --help)
---virtual-folder "$(printf 'd\377')"|the virtual folder is not UTF-8 (see --help)
 --index ''|an input file name is empty (see --help)
 --virtual-folder 50%|invalid virtual folder '50%': '/', '#', '?' and '%' may not stand in it (see --help)
 --output help.xml|invalid output 'help.xml': it must end in .qhp, for qhelpgenerator to read it as a help project (see --help)
@@ -44,6 +43,9 @@ book.hhp extra|unexpected argument 'extra' (see --help)
 --encoding ''|the encoding is empty (see --help)
 --encoding no-such-charset|unknown encoding 'no-such-charset' (see iconv --list)
 TABLE
+"$bin" --virtual-folder "$(printf 'd\377')" >stdout 2>stderr
+[ $? -eq 2 ] && grep -q "^sitemap-to-qhp: invalid virtual folder 'd.*': it is not UTF-8" stderr ||
+  { echo "--virtual-folder not UTF-8"; failed=1; }
 "$bin" --help >stdout 2>stderr && head -n 1 stdout | grep -q '^Usage: sitemap-to-qhp' && [ ! -s stderr ] ||
   { echo "--help"; failed=1; }
 "$bin" --version >stdout 2>stderr && grep -q '^sitemap-to-qhp [0-9]' stdout && [ ! -s stderr ] ||
