@@ -44,7 +44,7 @@ book.hhp extra|unexpected argument 'extra' (see --help)
 --encoding no-such-charset|unknown encoding 'no-such-charset' (see iconv --list)
 TABLE
 "$bin" --virtual-folder "$(printf 'd\377')" >stdout 2>stderr
-[ $? -eq 2 ] && grep -q "^sitemap-to-qhp: invalid virtual folder 'd.*': it is not UTF-8" stderr ||
+[ $? -eq 2 ] && LC_ALL=C grep -q "^sitemap-to-qhp: invalid virtual folder 'd.': it is not UTF-8" stderr ||
   { echo "--virtual-folder not UTF-8"; failed=1; }
 "$bin" --help >stdout 2>stderr && head -n 1 stdout | grep -q '^Usage: sitemap-to-qhp' && [ ! -s stderr ] ||
   { echo "--help"; failed=1; }
