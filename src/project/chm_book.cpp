@@ -236,10 +236,9 @@ bool ChmBook::extract(const std::string& name, std::string& bytes) {
   const std::uint64_t budget =
       MAX_EXPANSION * std::uint64_t{reader_->bytes.size()} + (std::uint64_t{1} << 20);
   const off_t length = found->second->length;
-  if (length < 0 || static_cast<std::uint64_t>(length) > MAX_ENTRY ||
-      static_cast<std::uint64_t>(length) > budget - reader_->extracted) {
-    return false;
-  }
+  too_large_ = length < 0 || static_cast<std::uint64_t>(length) > MAX_ENTRY ||
+               static_cast<std::uint64_t>(length) > budget - reader_->extracted;
+  if (too_large_) return false;
   reader_->extracted += static_cast<std::uint64_t>(length);
   reader_->system.output = &bytes;
   const int result =

@@ -45,8 +45,10 @@ class ChmBook {
   // fastest to extract.
   std::vector<std::string> file_names() const;
   // One file's bytes; false when it cannot be decompressed, or claims more than the book could
-  // hold.
+  // hold (then too_large() tells so).
   bool extract(const std::string& name, std::string& bytes);
+  // Whether the last extract() refused a length no book of this size can decompress to.
+  bool too_large() const { return too_large_; }
   // Settings from the system files, the contents and index files as the book's default window
   // names them, else as #SYSTEM does, else the book's only .hhc and .hhk.
   ChmSettings settings();
@@ -54,6 +56,7 @@ class ChmBook {
  private:
   struct Reader;
   std::unique_ptr<Reader> reader_;
+  bool too_large_ = false;
 };
 
 // A stored name as a path inside the output folder ('/' dropped from its start), or empty when

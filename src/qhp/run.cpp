@@ -471,6 +471,10 @@ Outcome convert_chm(QhpRun& run, OutputFolder& out, std::string& bytes) {
       continue;
     }
     if (!book.extract(name, data)) {
+      if (book.too_large()) {
+        return fail_run(run, path + " of " + book_path +
+                                 " claims more bytes than a book of its size can hold.");
+      }
       return fail_run(run, "Failed to decompress " + path + " of " + book_path + ".");
     }
     std::string_view kept = data;
