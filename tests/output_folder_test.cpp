@@ -1,5 +1,7 @@
 // The output folder guards a stranger's book: nothing it writes may leave the folder the user
-// named, overwrite a file, follow a link, or stay behind after a failed run.
+// named, overwrite a file, follow a link, or stay behind after a failed run; and what is packed
+// into it is what the project holds.
+#include "project/help_project.h"
 #include "project/output_folder.h"
 
 #include <gtest/gtest.h>
@@ -135,6 +137,23 @@ TEST(OutputFolder, AFailedRunLeavesNothingOfItsOwn) {
   }
   EXPECT_TRUE(exists(scratch / "users")) << "the user's folder stays";
   EXPECT_FALSE(exists(scratch / "users/x"));
+}
+
+// A page that cannot be read fails the packing: never written with the bytes of the page read
+// before it, nor left out in silence.
+TEST(PackProject, AnUnreadablePageFailsTheRun) {
+  Scratch scratch;
+  put(scratch / "a.htm", "<a href=\"b.htm\">b</a>");
+  std::string error, failure;
+  OutputFolder out;
+  ASSERT_TRUE(out.open(scratch / "out", error));
+  const FileNames files({"a.htm", "b.htm"});
+  const auto disk_path = [&](const std::string& name) {
+    return name == "b.htm" ? scratch / "gone/b.htm" : scratch / name;
+  };
+  EXPECT_TRUE(pack_project(files, disk_path, {"a.htm"}, "", out, failure).empty());
+  EXPECT_EQ(failure, "Failed to read " + scratch / "gone/b.htm" + ".");
+  EXPECT_FALSE(exists(scratch / "out/b.htm"));
 }
 
 }  // namespace

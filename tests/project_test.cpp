@@ -14,17 +14,32 @@
 namespace sitemap {
 namespace {
 
-TEST(CodePage, ByLanguageWithTheSubLanguageExceptions) {
-  const std::pair<std::uint32_t, const char*> table[] = {
-      {0x0000, ""},       {0x0409, "WINDOWS-1252"}, {0x0407, "WINDOWS-1252"}, {0x0411, "CP932"},
-      {0x0804, "CP936"},  {0x1004, "CP936"},        {0x0404, "CP950"},        {0x0C04, "CP950"},
-      {0x1404, "CP950"},  {0x0412, "CP949"},        {0x041E, "CP874"},        {0x0405, "CP1250"},
-      {0x041A, "CP1250"}, {0x0C1A, "CP1251"},       {0x0419, "CP1251"},       {0x0422, "CP1251"},
-      {0x0408, "CP1253"}, {0x041F, "CP1254"},       {0x042C, "CP1254"},       {0x082C, "CP1251"},
-      {0x040D, "CP1255"}, {0x0401, "CP1256"},       {0x0426, "CP1257"},       {0x042A, "CP1258"}};
-  for (const auto& [lcid, code_page] : table) {
-    EXPECT_EQ(code_page_of_lcid(lcid), code_page) << std::hex << lcid;
+// Every locale the table names, and others of each language, against the ANSI code page
+// Windows gives that locale (its LOCALE_IDEFAULTANSICODEPAGE).
+TEST(CodePage, AsWindowsGivesIt) {
+  const std::pair<std::uint32_t, int> windows[] = {
+      {0x0401, 1256}, {0x0402, 1251}, {0x0403, 1252}, {0x0404, 950},  {0x0405, 1250},
+      {0x0406, 1252}, {0x0407, 1252}, {0x0408, 1253}, {0x0409, 1252}, {0x040A, 1252},
+      {0x040B, 1252}, {0x040C, 1252}, {0x040D, 1255}, {0x040E, 1250}, {0x040F, 1252},
+      {0x0410, 1252}, {0x0411, 932},  {0x0412, 949},  {0x0413, 1252}, {0x0414, 1252},
+      {0x0415, 1250}, {0x0416, 1252}, {0x0418, 1250}, {0x0419, 1251}, {0x041A, 1250},
+      {0x041B, 1250}, {0x041C, 1250}, {0x041D, 1252}, {0x041E, 874},  {0x041F, 1254},
+      {0x0420, 1256}, {0x0421, 1252}, {0x0422, 1251}, {0x0423, 1251}, {0x0424, 1250},
+      {0x0425, 1257}, {0x0426, 1257}, {0x0427, 1257}, {0x0428, 1251}, {0x0429, 1256},
+      {0x042A, 1258}, {0x042C, 1254}, {0x042F, 1251}, {0x0436, 1252}, {0x0438, 1252},
+      {0x043F, 1251}, {0x0440, 1251}, {0x0442, 1250}, {0x0443, 1254}, {0x0444, 1251},
+      {0x0450, 1251}, {0x046D, 1251}, {0x0480, 1256}, {0x0485, 1251}, {0x048C, 1256},
+      {0x0801, 1256}, {0x0804, 936},  {0x0807, 1252}, {0x0809, 1252}, {0x080A, 1252},
+      {0x0816, 1252}, {0x081A, 1250}, {0x082C, 1251}, {0x0843, 1251}, {0x0C04, 950},
+      {0x0C0A, 1252}, {0x0C1A, 1251}, {0x1004, 936},  {0x101A, 1250}, {0x1404, 950},
+      {0x141A, 1250}, {0x181A, 1250}, {0x1C1A, 1251}, {0x201A, 1251}, {0x241A, 1250},
+      {0x281A, 1251}, {0x2C1A, 1250}, {0x301A, 1251}};
+  for (const auto& [lcid, code_page] : windows) {
+    EXPECT_EQ(code_page_of_lcid(lcid),
+              code_page == 1252 ? "WINDOWS-1252" : "CP" + std::to_string(code_page))
+        << std::hex << lcid;
   }
+  EXPECT_EQ(code_page_of_lcid(0), "");
 }
 
 TEST(FindCharset, InTheOrderAProjectDeclaresIt) {

@@ -35,6 +35,19 @@ TEST(Utf8Check, PiecesGiveTheVerdictOfTheWhole) {
     }
   }
   EXPECT_TRUE(is_valid_utf8(texts[1]) && is_valid_utf8(texts[10]));
+  // Each byte of a sequence is checked wherever it lies against the blocks the fast path
+  // looks at: after 0 to 70 ASCII bytes, a bad second, third or fourth byte.
+  for (std::size_t ascii = 0; ascii <= 70; ++ascii) {
+    const std::string before(ascii, 'a');
+    EXPECT_TRUE(is_valid_utf8(before + "\xE2\x82\xAC\xF0\x9F\x98\x80z")) << ascii;
+    for (const char* bad : {"\xE2\x41\xAC", "\xE2\x82\x41", "\xF0\x9F\x41\x80",
+                            "\xF0\x9F\x98\x41", "\xC3\x41", "\xE2\x82"}) {
+      EXPECT_FALSE(is_valid_utf8(before + bad + "zz")) << ascii << " " << bad;
+      Utf8Check check;
+      check.feed(before + bad + "zz");
+      EXPECT_FALSE(check.valid()) << ascii << " " << bad;
+    }
+  }
   EXPECT_FALSE(is_valid_utf8(texts[2]) || is_valid_utf8(texts[3]) || is_valid_utf8(texts[4]) ||
                is_valid_utf8(texts[5]) || is_valid_utf8(texts[6]) || is_valid_utf8(texts[7]) ||
                is_valid_utf8(texts[8]) || is_valid_utf8(texts[9]));

@@ -28,11 +28,13 @@ constexpr LanguageCodePage CODE_PAGES[] = {
     {0x1A, "CP1250"}, {0x1B, "CP1250"}, {0x1C, "CP1250"}, {0x24, "CP1250"},  // hr sk sq sl
     {0x19, "CP1251"}, {0x22, "CP1251"}, {0x23, "CP1251"}, {0x02, "CP1251"},  // ru uk be bg
     {0x2F, "CP1251"}, {0x3F, "CP1251"}, {0x40, "CP1251"}, {0x44, "CP1251"},  // mk kk ky tt
-    {0x50, "CP1251"},                                                        // Mongolian
+    {0x50, "CP1251"}, {0x28, "CP1251"}, {0x6D, "CP1251"}, {0x85, "CP1251"},  // mn tg ba sah
+    {0x42, "CP1250"},                                                        // Turkmen
     {0x08, "CP1253"},                                                        // Greek
     {0x1F, "CP1254"}, {0x2C, "CP1254"}, {0x43, "CP1254"},  // Turkish, Azeri, Uzbek
     {0x0D, "CP1255"},                                      // Hebrew
     {0x01, "CP1256"}, {0x29, "CP1256"}, {0x20, "CP1256"},  // Arabic, Farsi, Urdu
+    {0x80, "CP1256"}, {0x8C, "CP1256"},                    // Uyghur, Dari
     {0x25, "CP1257"}, {0x26, "CP1257"}, {0x27, "CP1257"},  // et lv lt
     {0x2A, "CP1258"},                                      // Vietnamese
 };
@@ -40,6 +42,7 @@ constexpr LanguageCodePage CODE_PAGES[] = {
 constexpr LanguageCodePage LOCALE_CODE_PAGES[] = {
     {0x0404, "CP950"},  {0x0C04, "CP950"},  {0x1404, "CP950"},  // Chinese: Taiwan, Hong Kong, Macao
     {0x0C1A, "CP1251"}, {0x1C1A, "CP1251"}, {0x201A, "CP1251"},  // Serbian and Bosnian Cyrillic
+    {0x281A, "CP1251"}, {0x301A, "CP1251"},                      // Serbian Cyrillic: RS, ME
     {0x082C, "CP1251"}, {0x0843, "CP1251"},                      // Azeri and Uzbek Cyrillic
 };
 
