@@ -308,6 +308,10 @@ Project small_project(std::uint64_t seed) {
   for (std::size_t i = 0; i < count; ++i) {
     pages.push_back(rng.percent(10) ? "" : folder + "p" + std::to_string(rng.below(6)) + ".html");
   }
+  // A value shorter than the bytes the others share, with a CR inside it; a value that ends in
+  // the very literal that ends its line.
+  if (rng.percent(15)) pages.push_back(folder.substr(0, rng.below(folder.size() + 1)) + "\rx");
+  if (rng.percent(15)) pages.push_back(folder + "p2.html\">");
   std::vector<std::string> refs = pages;
   refs.push_back(folder + "p1.html#x");
   refs.push_back(folder + "p1.htmlx");
