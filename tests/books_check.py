@@ -3,6 +3,7 @@
 and read back from the .qch that the real qhelpgenerator built: every keyword and every section
 must lead to a file of the book, and chosen pages and titles must hold the characters that HTML
 Help shows (each book's code page read as Windows reads it, not by iconv's narrower tables).
+Each book cut short must fail with one error line and leave nothing behind.
 
 usage: books_check.py QHP_BIN QHELPGENERATOR BOOKS_DIR WORK_DIR
 """
@@ -79,6 +80,28 @@ def check_book(qhp, env, book, work):
     return wrong
 
 
+def check_cut(qhp, book, work):
+    """The book cut short in its directory and in its pages: one error line, status 1, nothing
+    left behind. (A book cut in its tail may lose only what is never read: its full-text and
+    binary indexes.)"""
+    data = open(book, 'rb').read()
+    wrong = []
+    for cut in (0x200, 0x3000, len(data) // 2):
+        folder = os.path.join(work, 'cut-%d' % cut)
+        os.makedirs(folder)
+        with open(os.path.join(folder, 'book.chm'), 'wb') as f:
+            f.write(data[:cut])
+        done = subprocess.run([qhp, '--output-dir', 'out', 'book.chm'], cwd=folder,
+                              capture_output=True)
+        errors = [l for l in done.stderr.decode(errors='replace').splitlines()
+                  if l.startswith('Error: ')]
+        if done.returncode != 1 or len(errors) != 1 or os.listdir(folder) != ['book.chm']:
+            wrong.append('cut at %d: status %d, %s, left %s' % (
+                cut, done.returncode, errors, sorted(os.listdir(folder))))
+    print('%s cut short: %s' % (os.path.basename(book), '; '.join(wrong) if wrong else 'ok'))
+    return wrong
+
+
 def main():
     qhp, generator, books, work = sys.argv[1:5]
     env = dict(os.environ, QHELPGENERATOR=generator)
@@ -87,6 +110,7 @@ def main():
     failed = False
     for name in sorted(BOOKS):
         failed = bool(check_book(qhp, env, os.path.join(books, name), work)) or failed
+        failed = bool(check_cut(qhp, os.path.join(books, name), os.path.join(work, name))) or failed
     sys.exit(1 if failed else 0)
 
 
