@@ -109,7 +109,8 @@ CASES = [
      [], 'p.hhp',
      [('status', 0), ('noerr', 'no file for page'), ('qhp', '<file>caf\u00e9.htm</file>'),
       ('same', ('caf\u00e9.htm', b'caf\xe9.htm'))]),
-    ('links followed: %XX, another letter case, a ?query, url() in style, @import in quotes',
+    ('links followed: %XX, another letter case, a ?query, url() in style, @import in quotes;'
+     ' a link to a folder warns of nothing',
      {'p.hhp': hhp('[OPTIONS]', 'Contents file=toc.hhc'), 'toc.hhc': TOC,
       'start.htm': '<html><head><style>@import \'css/a.css\'; p {background: url(img/b.png)}'
                    '</style></head><body><a href="other%20page.htm?x=1#t">o</a>'
@@ -124,7 +125,7 @@ CASES = [
      [('status', 0), ('qhp', '<file>other page.htm</file>'), ('qhp', '<file>upper.htm</file>'),
       ('qhp', '<file>css/a.css</file>'), ('qhp', '<file>css/d.css</file>'),
       ('qhp', '<file>img/b.png</file>'), ('qhp', '<file>img/c.png</file>'),
-      ('qhp', '<file>img/e.png</file>'), ('nofile', 'unused.htm'),
+      ('qhp', '<file>img/e.png</file>'), ('nofile', 'unused.htm'), ('noerr', 'sub'),
       ('page', ('page.xhtml', '<head><meta charset="utf-8"></head><body>\u00e9'.encode()))]),
     ('pages: ASCII left byte for byte, <header> is no <head>',
      {'p.hhp': hhp('[OPTIONS]', 'Contents file=toc.hhc'),
