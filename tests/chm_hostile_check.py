@@ -142,6 +142,27 @@ def cases(compiled):
            cb.build({'/a.htm': PAGE, '/b.htm': PAGE, '/#SYSTEM': system((2, b'b.htm'))}),
            0, 'has no contents', [('qhp', '<section title="Page" ref="b.htm">'),
                                   ('qhp', '<file>a.htm</file>')])
+    # #SYSTEM with "Untitled" (what compilers write for no title) and a last record cut short;
+    # #WINDOWS that says it has more windows than it holds, and a text past #STRINGS.
+    broken_system = (cb.system_file([(3, b'Untitled\0'), (0, b'toc.hhc\0'), (2, b'a.htm\0')]) +
+                     struct.pack('<HH', 5, 500) + b'main')
+    one_window = bytearray(0xC4)
+    struct.pack_into('<II', one_window, 0x14, 9999, 0)
+    yield ('records cut short, more windows than held, texts past #STRINGS, "Untitled"',
+           cb.build({'/a.htm': PAGE, '/toc.hhc': toc('a.htm'), '/#SYSTEM': broken_system,
+                     '/#WINDOWS': struct.pack('<II', 3, 0xC4) + bytes(one_window),
+                     '/#STRINGS': b'\0'}),
+           0, None, [('qhp', '<section title="Page" ref="a.htm">')])
+    yield ('windows of a size too small to hold their fields are none',
+           cb.build({'/a.htm': PAGE, '/toc.hhc': toc('a.htm'),
+                     '/#SYSTEM': system((0, b'toc.hhc'), (3, b'From SYSTEM')),
+                     '/#WINDOWS': struct.pack('<II', 1, 0x20) + b'\xff' * 0x20,
+                     '/#STRINGS': b'\0'}),
+           0, None, [('qhp', '<section title="From SYSTEM" ref="a.htm">')])
+    damaged = bytearray(book())
+    struct.pack_into('<I', damaged, struct.unpack_from('<Q', damaged, 0x48)[0] + 0x2C, 0)
+    yield ('a directory of no chunks', bytes(damaged), 1,
+           'Error: book.chm is not a .chm book that can be read (damaged).', [('gone',)])
     yield ('a .chm that is no book', b'<html>no book</html>', 1,
            'Error: book.chm is not a .chm book (it does not start with ITSF).', [('gone',)])
     # Chunk 0 holds no listing: the repair for chmcmd's directories must leave the first

@@ -10,6 +10,10 @@
 #include "project/code_page.h"
 #include "project/help_project.h"
 #include "project/hhp.h"
+#include "project/pages.h"
+#ifdef SITEMAP_HAVE_MSPACK
+#include "project/chm_book.h"
+#endif
 
 namespace sitemap {
 namespace {
@@ -195,6 +199,74 @@ TEST(NamespaceOf, TwoBooksNeverShareOne) {
   EXPECT_EQ(namespace_of("-My Book (2nd ed.)_"), "my-book-2nd-ed");
   EXPECT_EQ(namespace_of("文明百科"), "help-1dad8799");
   EXPECT_NE(namespace_of("Справка"), namespace_of("文明百科"));
+}
+
+// What a page links to, as a help compiler finds it: blanks around a link, its anchor and
+// query dropped; links with a scheme, to the network or to an anchor alone are none of the
+// project's; style sheets' url() and @import in every quoting, cut-off ones left alone.
+TEST(Pages, LinksAsACompilerFindsThem) {
+  const std::string page =
+      "<html><head><style>@import  \"d.css\"; @import url(e.css); x{background:url(f.png)}"
+      "</style></head><body><a href=\" \t a.htm \r\n\">a</a><a href=\"http://x/y\">w</a>"
+      "<a href=\"//cdn/x.js\">n</a><a href=\"#top\">t</a><a href=\"mailto:a@b\">m</a>"
+      "<img src=\"b.png?x=1#y\"><a href>bare</a><p style=\"background: url( 'c.png' )\">"
+      "<a href=\"sub\\g.htm#x\">g</a></body></html>";
+  EXPECT_EQ(page_links(page), (std::vector<std::string>{"e.css", "f.png", "d.css", "a.htm", "b.png",
+                                                        "c.png", "sub\\g.htm"}));
+  EXPECT_EQ(style_links("@import 'h.css'; @import x.css; a{b:url(\"i.png\")} c{d:url(j.png"),
+            (std::vector<std::string>{"i.png", "h.css"}));
+  EXPECT_EQ(style_links("@import \"cut.css"), std::vector<std::string>{});
+  EXPECT_EQ(style_links("url( ) url(#a) url(http://x/y.png)"), std::vector<std::string>{});
+}
+
+TEST(Pages, TitlesAndCharsets) {
+  EXPECT_EQ(page_title("<TITLE lang=en>  A\n\tB &amp;amp; C  </TITLE>"), "A B &amp; C");
+  EXPECT_EQ(page_title("<title>no end"), "");
+  EXPECT_EQ(page_title("<title"), "");
+  EXPECT_EQ(page_title("<p>no title</p>"), "");
+  std::string converted;
+  EXPECT_FALSE(page_as_utf8("<p>ascii</p>", "CP1251", converted));
+  EXPECT_FALSE(page_as_utf8("<p>caf\xC3\xA9</p>", "CP1251", converted));
+  // A byte order mark goes, and the page says utf-8 from then on.
+  EXPECT_TRUE(page_as_utf8("\xEF\xBB\xBF<head></head>caf\xC3\xA9", "CP1251", converted));
+  EXPECT_EQ(converted, "<head><meta charset=\"utf-8\"></head>caf\xC3\xA9");
+  EXPECT_TRUE(page_as_utf8("<HEAD\tlang=ru><title>\xC0</title>", "CP1251", converted));
+  EXPECT_EQ(converted, "<HEAD\tlang=ru><meta charset=\"utf-8\"><title>\xD0\x90</title>");
+  EXPECT_TRUE(page_as_utf8("<headline>\xC0<head", "CP1251", converted));
+  EXPECT_EQ(converted, "<meta charset=\"utf-8\"><headline>\xD0\x90<head");
+  EXPECT_TRUE(page_as_utf8("<meta charset='koi8-r'>\xC1", "CP1251", converted));
+  EXPECT_EQ(converted, "<meta charset='utf-8'>\xD0\xB0");
+  // <meta> forms that name no charset.
+  EXPECT_EQ(meta_charset("<meta name=\"charset\" content=x>"), "");
+  EXPECT_EQ(meta_charset("<meta charset=>"), "");
+  EXPECT_EQ(meta_charset("<meta content=\"text/html; charset = big5"), "big5");
+  EXPECT_EQ(meta_charset("<head></head><meta charset=big5>"), "");
+}
+
+TEST(ProjectNames, StemsPathsAndEntries) {
+  EXPECT_EQ(stem_of("docs\\help.chm"), "help");
+  EXPECT_EQ(stem_of("a/b/.hidden"), ".hidden");
+  EXPECT_EQ(stem_of("noext"), "noext");
+  const FileNames files({"a.htm", "sub/B.htm"});
+  EXPECT_EQ(project_path(files, "sub\\b.htm"), "sub/B.htm");
+  EXPECT_EQ(project_path(files, "../a.htm"), "");
+  EXPECT_EQ(project_path(files, "c.htm"), "");
+  EXPECT_EQ(hhp_language("[OPTIONS]\nLanguage=0x40c\nnothing here\n"), 0x40Cu);
+  EXPECT_EQ(hhp_language("[OPTIONS]\nLanguage=4294967295999\n"), 429496729u);  // no wrap
+#ifdef SITEMAP_HAVE_MSPACK
+  const std::pair<const char*, const char*> entries[] = {{"/a.htm", "a.htm"},
+                                                         {"/sub\\b.htm", "sub/b.htm"},
+                                                         {"/", ""},
+                                                         {"a.htm", ""},
+                                                         {"", ""},
+                                                         {"/a//b.htm", ""},
+                                                         {"/./a.htm", ""},
+                                                         {"/x/../a.htm", ""},
+                                                         {"/a\x01.htm", ""},
+                                                         {"/caf\xE9.htm", ""},
+                                                         {"/tab\t.htm", ""}};
+  for (const auto& [stored, path] : entries) EXPECT_EQ(safe_entry_path(stored), path) << stored;
+#endif
 }
 
 }  // namespace
