@@ -332,6 +332,14 @@ Project small_project(std::uint64_t seed) {
   }
   const std::size_t entries = rng.below(8);
   for (std::size_t n = 0; n < entries; ++n) index.entry("k" + std::to_string(n), 1, true);
+  // A Local line read in pieces whose second piece starts as a list start or end line does.
+  if (rng.percent(8)) {
+    const std::size_t first_piece = 32767 - std::string("<PARAM NAME=\"Local\" VALUE=\"").size();
+    index.text += object() + name("straddle") +
+                  local(std::string(first_piece, 'x') + (rng.percent(50) ? "<UL>" : "</UL>") +
+                        (rng.percent(50) ? "" : "p1.html")) +
+                  "</OBJECT>\n";
+  }
   Project p{"small " + std::to_string(seed), make_contents(rng, pages, 20), index.text + TAIL};
   if (rng.percent(50)) p.contents = mutate(rng, p.contents);
   if (rng.percent(70)) p.index = mutate(rng, p.index);
