@@ -9,7 +9,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "convert/html_sitemap.h"
 #include "fuzz_input.h"
@@ -59,8 +61,17 @@ void check_html(std::string_view contents_bytes, std::string_view index_bytes) {
   require(text.set_encoding("UTF-8"));
   text.set_references(false);
   const bool utf8 = sitemap::is_valid_utf8(contents_bytes) && sitemap::is_valid_utf8(index_bytes);
-  const sitemap::HtmlSitemap sitemap{contents_bytes, index_bytes, !index_bytes.empty(),
-                                     "Contents.hhc", "Index.hhk", utf8 ? "UTF-8" : "WINDOWS-1252"};
+  sitemap::HtmlSitemap sitemap;
+  sitemap.contents = contents_bytes;
+  sitemap.index = index_bytes;
+  sitemap.has_index = !index_bytes.empty();
+  sitemap.contents_name = "Contents.hhc";
+  sitemap.index_name = "Index.hhk";
+  sitemap.encoding = utf8 ? "UTF-8" : "WINDOWS-1252";
+  // Headings lead below them or to the start page; Merge entries are noted.
+  sitemap.start_page = "a.html";
+  std::vector<std::string> merged;
+  sitemap.merged_books = &merged;
   static const sitemap::QhpSettings settings{"fuzz", "Fuzz", "doc", "fuzz.qhp",
                                              sitemap::FileNames({"a.html"})};
   sitemap::QhpOutput output(qhp, settings, text);
