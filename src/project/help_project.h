@@ -20,9 +20,10 @@ struct ProjectFile {
   std::string contents;
   std::string index;
   std::string start_page;
-  std::string title;               // UTF-8; empty where it gives none
-  std::string code_page;           // of its `Language`; empty where it gives none
-  std::vector<std::string> files;  // [FILES]
+  std::string title;                     // UTF-8; empty where it gives none
+  std::string code_page;                 // of its `Language`; empty where it gives none
+  std::vector<std::string> files;        // [FILES]
+  std::vector<std::string> merge_files;  // [MERGE FILES]: other books, as the project names them
 };
 
 // What the project file at `path`, which holds `bytes`, says.

@@ -94,6 +94,10 @@ HhpProject read_hhp(std::string_view text) {
       project.files.emplace_back(l);
       return;
     }
+    if (section == "merge files") {
+      project.merge_files.emplace_back(l);
+      return;
+    }
     if (eq == std::string_view::npos) return;
     const std::string key = ascii_lower(trimmed(l.substr(0, eq)));
     const std::string value(trimmed(l.substr(eq + 1)));

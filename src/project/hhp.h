@@ -19,6 +19,7 @@ struct HhpProject {
   std::string compiled_file;
   std::uint32_t language = 0;  // the locale ID, 0 when none is given
   std::vector<std::string> files;
+  std::vector<std::string> merge_files;  // [MERGE FILES]: the books whose contents it merges
 };
 
 // The locale ID of `Language=` in [OPTIONS], read from the raw bytes (the key is ASCII), so

@@ -63,7 +63,26 @@ struct QhpRun {
   std::string warnings;
   // The writer's warnings about pages, printed after the others.
   LargeString page_warnings;
+  // The books the project's [MERGE FILES] names, beside those its contents merge.
+  std::vector<std::string> project_merges;
+  // Where given, the books merged are added here instead of warned of (a shelf knows which of
+  // them it holds).
+  std::vector<std::string>* merged_out = nullptr;
 };
+
+// The file name of a merged book as a project or contents names it ("sub\\other.chm").
+std::string book_file_name(std::string_view named) {
+  const std::size_t slash = named.find_last_of("/\\");
+  return std::string(slash == std::string_view::npos ? named : named.substr(slash + 1));
+}
+
+// Adds `book` to `books` unless it stands there already in some letter case.
+void add_book(std::vector<std::string>& books, const std::string& book) {
+  for (const std::string& known : books) {
+    if (ascii_lower(known) == ascii_lower(book)) return;
+  }
+  if (!book.empty()) books.push_back(book);
+}
 
 Outcome fail_run(QhpRun& run, std::string_view message) {
   fail(run.report, message);
@@ -213,7 +232,10 @@ Outcome convert_sitemaps(QhpRun& run, const SitemapFile& contents_sitemap,
   if (outcome == Outcome::success && !index_has_entries) {
     run.warnings += "Warning: no entries in " + index_name + ": the help gets no keywords.\n";
   }
-  if (outcome == Outcome::success && !merged_books.empty()) {
+  for (const std::string& book : run.project_merges) add_book(merged_books, book);
+  if (outcome == Outcome::success && run.merged_out != nullptr) {
+    for (const std::string& book : merged_books) add_book(*run.merged_out, book);
+  } else if (outcome == Outcome::success && !merged_books.empty()) {
     std::string books;
     for (const std::string& book : merged_books) books += (books.empty() ? "" : ", ") + book;
     run.warnings += "Warning: the contents merge " + books + ", which are not converted with it.\n";
@@ -372,6 +394,9 @@ Outcome convert_book(QhpRun& run, OutputFolder& out, const ProjectFile& project,
     }
   }
   if (!options.namespace_given) settings.namespace_name = namespace_of(project.name);
+  for (const std::string& book : project.merge_files) {
+    add_book(run.project_merges, book_file_name(book));
+  }
   const std::string dir = options.output_dir.empty() ? project.name : options.output_dir;
   const std::string qhp_name = options.output_given ? settings.output_name : project.name + ".qhp";
   settings.output_name = dir + "/" + qhp_name;
@@ -546,17 +571,18 @@ Outcome convert(QhpRun& run, OutputFolder& out) {
 
 }  // namespace
 
-int run_sitemap_to_qhp(QhpOptions& options) {
-  QhpRun run{options, {}, {}, {}, {}};
+BookReport convert_one_book(QhpOptions& options, std::vector<std::string>* merged_books) {
+  BookReport report;
+  QhpRun run{options, {}, {}, {}, {}, {}, merged_books};
   // A charset label means what it means to HTML Help (a browser's table); any other name is
   // iconv's.
   const std::string given_encoding = options.encoding;
   const std::string labelled = encoding_of_label(options.encoding);
   if (!labelled.empty()) options.encoding = labelled;
   if (!options.encoding.empty() && !run.text.set_encoding(options.encoding)) {
-    std::fprintf(stderr, "sitemap-to-qhp: unknown encoding '%s' (see iconv --list)\n",
-                 given_encoding.c_str());
-    return 2;
+    report.err = "sitemap-to-qhp: unknown encoding '" + given_encoding + "' (see iconv --list)\n";
+    report.status = 2;
+    return report;
   }
   Outcome outcome;
   OutputFolder out;
@@ -568,28 +594,40 @@ int run_sitemap_to_qhp(QhpOptions& options) {
   }
   // A failed run leaves nothing of its own behind in the output folder.
   if (outcome != Outcome::success) out.discard();
-  print_report(run.report);
-  if (outcome != Outcome::success) return 1;
-  std::fputs(run.warnings.c_str(), stderr);
-  std::fwrite(run.page_warnings.data(), 1, run.page_warnings.size(), stderr);
-  if (!options.qch) return 0;
+  report.out = std::move(run.report.out);
+  report.err = std::move(run.report.err);
+  if (outcome != Outcome::success) {
+    report.status = 1;
+    return report;
+  }
+  report.err += run.warnings;
+  report.err.append(run.page_warnings.data(), run.page_warnings.size());
+  report.qhp = options.settings.output_name;
+  if (!options.qch) return report;
   // The .qhp is complete and stays, whatever becomes of this step.
   const std::string generator = find_qhelpgenerator();
   if (generator.empty()) {
-    std::fputs(
+    report.err +=
         "Error: qhelpgenerator not found: install it (qt6-documentation-tools), or set "
-        "$QHELPGENERATOR to it.\n",
-        stderr);
-    return 1;
+        "$QHELPGENERATOR to it.\n";
+    report.status = 1;
+    return report;
   }
   std::string output;
   if (!run_qhelpgenerator(generator, options.settings.output_name, output)) {
-    std::fwrite(output.data(), 1, output.size(), stderr);
-    std::fprintf(stderr, "Error: %s failed on %s.\n", generator.c_str(),
-                 options.settings.output_name.c_str());
-    return 1;
+    report.err +=
+        output + "Error: " + generator + " failed on " + options.settings.output_name + ".\n";
+    report.status = 1;
   }
-  return 0;
+  return report;
+}
+
+int run_sitemap_to_qhp(QhpOptions& options) {
+  const BookReport report = convert_one_book(options, nullptr);
+  std::fwrite(report.out.data(), 1, report.out.size(), stdout);
+  std::fflush(stdout);
+  std::fwrite(report.err.data(), 1, report.err.size(), stderr);
+  return report.status;
 }
 
 }  // namespace sitemap

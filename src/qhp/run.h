@@ -1,12 +1,26 @@
 // One run of sitemap-to-qhp, once its options are read.
 #pragma once
 
+#include <string>
+#include <vector>
+
 #include "qhp/options.h"
 
 namespace sitemap {
 
-// Converts the inputs named in `options` into the .qhp and prints what the run has to say;
-// the exit status: 0, 1 when the conversion failed, 2 for an encoding iconv does not know.
+// What one conversion has to say, and how it ended.
+struct BookReport {
+  int status = 0;   // 0, 1 when the conversion failed, 2 for an encoding iconv does not know
+  std::string out;  // for standard output: the strict grammar's detail lines
+  std::string err;  // for standard error: the error line, warnings, qhelpgenerator's words
+  std::string qhp;  // the .qhp written, where the conversion succeeded
+};
+
+// Converts the inputs named in `options` into the .qhp (and with --qch the .qch). Where
+// `merged_books` is given, the books the contents merge are added there instead of warned of.
+BookReport convert_one_book(QhpOptions& options, std::vector<std::string>* merged_books);
+
+// The same, printing what the run has to say; the exit status.
 int run_sitemap_to_qhp(QhpOptions& options);
 
 }  // namespace sitemap
