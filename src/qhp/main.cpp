@@ -1,10 +1,13 @@
-// sitemap-to-qhp: converts the HTML Help sitemap files of the current folder into a Qt Help
-// Project for qhelpgenerator and today's Qt Assistant.
+// sitemap-to-qhp: converts the HTML Help sitemap files of the current folder, a project or a
+// compiled book into a Qt Help Project for qhelpgenerator and today's Qt Assistant; several
+// books into a shelf of them, one collection.
 #include <cstdio>
 
 #include "convert/xml_memory.h"
 #include "qhp/options.h"
+#include "qhp/qhelpgenerator.h"
 #include "qhp/run.h"
+#include "shelf/shelf.h"
 
 int main(int argc, char** argv) {
   sitemap::use_large_memory_for_libxml2();
@@ -20,5 +23,36 @@ int main(int argc, char** argv) {
     case sitemap::Parsed::run:
       break;
   }
-  return sitemap::run_sitemap_to_qhp(options);
+  if (!options.shelf) return sitemap::run_sitemap_to_qhp(options);
+  sitemap::ShelfRun shelf;
+  shelf.inputs = options.inputs;
+  shelf.dir = options.output_dir;
+  shelf.collection = options.collection;
+  shelf.qch = options.qch;
+  shelf.convert = [&options](const sitemap::ShelfBook& book) {
+    sitemap::QhpOptions one = options;
+    one.project = book.input;
+    one.output_dir = book.folder;
+    one.settings.namespace_name = book.namespace_name;
+    one.namespace_given = true;
+    sitemap::ShelfOutcome outcome;
+    sitemap::BookReport report = sitemap::convert_one_book(one, &outcome.merged_books);
+    outcome.status = report.status;
+    outcome.out = std::move(report.out);
+    outcome.err = std::move(report.err);
+    outcome.qhp = std::move(report.qhp);
+    return outcome;
+  };
+  shelf.generate = [](const std::string& folder, const std::string& qhcp, const std::string& qhc,
+                      std::string& output) {
+    const std::string generator = sitemap::find_qhelpgenerator();
+    if (generator.empty()) {
+      output =
+          "Error: qhelpgenerator not found: install it (qt6-documentation-tools), or set "
+          "$QHELPGENERATOR to it.\n";
+      return false;
+    }
+    return sitemap::run_generator(generator, folder, qhcp, qhc, output);
+  };
+  return sitemap::run_shelf(shelf);
 }

@@ -17,18 +17,22 @@ namespace {
 constexpr const char* PROGRAM = "sitemap-to-qhp";
 
 constexpr const char* USAGE =
-    "Usage: sitemap-to-qhp [OPTION]... [PROJECT.hhp | BOOK.chm]\n"
+    "Usage: sitemap-to-qhp [OPTION]... [PROJECT.hhp | BOOK.chm]...\n"
     "Convert an HTML Help project or compiled book into a Qt Help Project for qhelpgenerator\n"
     "and Qt Assistant. With PROJECT.hhp: the project as its author made it (its sitemaps,\n"
     "title, start page and code page), into a folder of its own, NAME/NAME.qhp with the pages\n"
     "it packs, converted to UTF-8. With BOOK.chm: every file of the book into such a folder,\n"
     "converted the same way. Without: the sitemaps of the current folder (Contents.hhc,\n"
-    "Index.hhk), into qt-assistant.qhp beside them.\n"
+    "Index.hhk), into qt-assistant.qhp beside them. With several: a shelf, each book in\n"
+    "DIR/NAME, and one collection of them all for Qt Assistant.\n"
     "\n"
     "  --qch                  then run qhelpgenerator, for NAME.qch beside the .qhp\n"
     "  --output-dir DIR       the folder to convert a project or book into, new or empty\n"
     "                         (default NAME: the stem of the project's compiled file, or of\n"
-    "                         the book)\n"
+    "                         the book); for a shelf, the folder of its books' folders\n"
+    "                         (default the current one)\n"
+    "  --collection NAME      the shelf's collection: DIR/NAME.qhc with --qch, else the\n"
+    "                         collection project DIR/NAME.qhcp (default help)\n"
     "  --namespace NS         the help namespace (default ordax.documentation; for a project,\n"
     "                         made from NAME)\n"
     "  --title TEXT           the title of the root section (default ORDAX Documentation; with\n"
@@ -58,7 +62,8 @@ enum Option {
   index,
   html,
   output_dir,
-  qch
+  qch,
+  collection
 };
 
 const option LONG_OPTIONS[] = {{"namespace", required_argument, nullptr, namespace_option},
@@ -71,6 +76,7 @@ const option LONG_OPTIONS[] = {{"namespace", required_argument, nullptr, namespa
                                {"html", no_argument, nullptr, html},
                                {"output-dir", required_argument, nullptr, output_dir},
                                {"qch", no_argument, nullptr, qch},
+                               {"collection", required_argument, nullptr, collection},
                                {"help", no_argument, nullptr, 'h'},
                                {"version", no_argument, nullptr, 'V'},
                                {nullptr, 0, nullptr, 0}};
@@ -165,6 +171,10 @@ Parsed parse_options(int argc, char** argv, QhpOptions& options, std::string& me
       case html:
         options.html = true;
         break;
+      case collection:
+        options.collection = optarg;
+        options.shelf = true;
+        break;
       case 'h':
         message = USAGE;
         return Parsed::done;
@@ -177,12 +187,27 @@ Parsed parse_options(int argc, char** argv, QhpOptions& options, std::string& me
         return usage_error(message, "unknown option '" + given + "'");
     }
   }
-  if (optind < argc) options.project = argv[optind++];
-  if (optind < argc) {
-    return usage_error(message, "unexpected argument '" + std::string(argv[optind]) + "'");
+  while (optind < argc) options.inputs.emplace_back(argv[optind++]);
+  options.shelf = options.shelf || options.inputs.size() > 1;
+  if (options.inputs.size() == 1 && !options.shelf) options.project = options.inputs.front();
+  if (options.inputs.empty() && (options.shelf || !options.output_dir.empty())) {
+    return usage_error(message, std::string(options.shelf ? "--collection" : "--output-dir") +
+                                    " needs a project to convert");
   }
-  if (options.project.empty() && !options.output_dir.empty()) {
-    return usage_error(message, "--output-dir needs a project to convert");
+  if (options.shelf) {
+    // What names one book's files would name every book's the same.
+    const std::pair<bool, const char*> one_book[] = {
+        {options.namespace_given, "--namespace"}, {options.output_given, "--output"},
+        {options.title_given, "--title"},         {options.contents_given, "--contents"},
+        {options.index_given, "--index"},         {options.html, "--html"}};
+    for (const auto& [given, name] : one_book) {
+      if (given) return usage_error(message, std::string(name) + " is for one book, not a shelf");
+    }
+    if (options.collection.empty() || options.collection.find('/') != std::string::npos ||
+        options.collection[0] == '.') {
+      return usage_error(message, "invalid collection '" + options.collection +
+                                      "': a name of a file, without '/', not hidden");
+    }
   }
   if (const char* problem = namespace_problem(settings.namespace_name)) {
     return usage_error(message, "invalid namespace '" + settings.namespace_name + "': " + problem);

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "output/qhp_writer.h"
 
@@ -16,6 +17,11 @@ struct QhpOptions {
   // A project file (.hhp) to convert into a folder of its own, and that folder.
   std::string project;
   std::string output_dir;
+  // Several books and projects, or --collection: a shelf, each book in a folder of its own
+  // under output_dir, and one collection of them all, named `collection`.
+  std::vector<std::string> inputs;
+  std::string collection = "help";
+  bool shelf = false;
   bool qch = false;  // run qhelpgenerator on the .qhp once it is written
   // Which settings the command line gave, to win over the project's.
   bool namespace_given = false;

@@ -97,6 +97,11 @@ bool run_in(const std::string& generator, const std::string& folder, const std::
 
 }  // namespace
 
+bool run_generator(const std::string& generator, const std::string& folder,
+                   const std::string& input, const std::string& result, std::string& output) {
+  return run_in(generator, folder, input, result, output);
+}
+
 bool run_qhelpgenerator(const std::string& generator, const std::string& qhp_path,
                         std::string& output) {
   const std::size_t slash = qhp_path.rfind('/');

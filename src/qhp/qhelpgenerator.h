@@ -16,4 +16,9 @@ std::string find_qhelpgenerator();
 bool run_qhelpgenerator(const std::string& generator, const std::string& qhp_path,
                         std::string& output);
 
+// Runs `generator` in `folder` on `input` (a .qhp or .qhcp there), for `result`; what it says is
+// appended to `output`. False when it failed.
+bool run_generator(const std::string& generator, const std::string& folder,
+                   const std::string& input, const std::string& result, std::string& output);
+
 }  // namespace sitemap

@@ -1,0 +1,185 @@
+#include "shelf/shelf.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <set>
+#include <string_view>
+
+#include "io/file_names.h"
+#include "output/xml_text.h"
+#include "project/help_project.h"
+
+namespace sitemap {
+
+namespace {
+
+// `base`, else `base-2`, `base-3` ... : the first that `taken` (lower case) does not hold.
+std::string unique_name(const std::string& base, std::set<std::string>& taken) {
+  std::string name = base;
+  for (int n = 2; !taken.insert(ascii_lower(name)).second; ++n) {
+    name = base + "-" + std::to_string(n);
+  }
+  return name;
+}
+
+std::string file_name_of(std::string_view path) {
+  const std::size_t slash = path.find_last_of("/\\");
+  return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
+}
+
+// `path` relative to the shelf's folder `dir`, where the collection project lies.
+std::string relative_to(const std::string& dir, const std::string& path) {
+  if (dir.empty()) return path;
+  const std::string prefix = dir + "/";
+  return path.compare(0, prefix.size(), prefix) == 0 ? path.substr(prefix.size()) : path;
+}
+
+// Writes `text` as the new file `path`; false when it exists or cannot be written.
+bool write_new_file(const std::string& path, const std::string& text) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (fd < 0) return false;
+  const bool written = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+  const bool closed = ::close(fd) == 0;
+  if (!written || !closed) ::unlink(path.c_str());
+  return written && closed;
+}
+
+// A collection project over the books' .qhp files: with `generate`, each built into its .qch
+// beside it; every .qch registered.
+std::string collection_project(const std::vector<std::string>& qhps, bool generate) {
+  std::string text =
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<QHelpCollectionProject version=\"1.0\">\n"
+      "  <docFiles>\n";
+  const auto qch_of = [](const std::string& qhp) { return qhp.substr(0, qhp.size() - 4) + ".qch"; };
+  if (generate) {
+    text += "    <generate>\n";
+    for (const std::string& qhp : qhps) {
+      text += "      <file>\n        <input>";
+      XmlText::append_escaped(text, qhp);
+      text += "</input>\n        <output>";
+      XmlText::append_escaped(text, qch_of(qhp));
+      text += "</output>\n      </file>\n";
+    }
+    text += "    </generate>\n";
+  }
+  text += "    <register>\n";
+  for (const std::string& qhp : qhps) {
+    text += "      <file>";
+    XmlText::append_escaped(text, qch_of(qhp));
+    text += "</file>\n";
+  }
+  return text + "    </register>\n  </docFiles>\n</QHelpCollectionProject>\n";
+}
+
+// Each line of `text` after "NAME: ".
+std::string named_lines(const std::string& name, const std::string& text) {
+  std::string out;
+  for (std::size_t start = 0; start < text.size();) {
+    std::size_t end = text.find('\n', start);
+    end = end == std::string::npos ? text.size() : end + 1;
+    out += name + ": " + text.substr(start, end - start);
+    start = end;
+  }
+  if (!out.empty() && out.back() != '\n') out += '\n';
+  return out;
+}
+
+}  // namespace
+
+std::vector<ShelfBook> plan_shelf(const std::vector<std::string>& inputs, const std::string& dir) {
+  std::vector<ShelfBook> books;
+  std::set<std::string> names, namespaces;
+  for (const std::string& input : inputs) {
+    ShelfBook book;
+    book.input = input;
+    std::string stem = stem_of(input);
+    if (stem.empty() || stem == "." || stem == "..") stem = "book";
+    book.name = unique_name(stem, names);
+    book.folder = dir.empty() ? book.name : dir + "/" + book.name;
+    book.namespace_name = unique_name(namespace_of(stem), namespaces);
+    books.push_back(std::move(book));
+  }
+  return books;
+}
+
+int run_shelf(const ShelfRun& run) {
+  const std::string prefix = run.dir.empty() ? "" : run.dir + "/";
+  const std::string collection = prefix + run.collection + (run.qch ? ".qhc" : ".qhcp");
+  if (!run.dir.empty() && ::mkdir(run.dir.c_str(), 0777) != 0 && errno != EEXIST) {
+    std::fprintf(stderr, "Error: Failed to create %s.\n", run.dir.c_str());
+    return 1;
+  }
+  // A collection of the user's holds books registered by hand: never written over.
+  struct stat st;
+  if (::lstat(collection.c_str(), &st) == 0) {
+    std::fprintf(stderr,
+                 "Error: %s exists already: give another name with --collection, or remove "
+                 "it.\n",
+                 collection.c_str());
+    return 1;
+  }
+  int status = 0;
+  std::vector<std::string> qhps, merged;
+  std::set<std::string> on_shelf;
+  for (const std::string& input : run.inputs) {
+    on_shelf.insert(ascii_lower(file_name_of(input)));
+    // A project is on the shelf as the book it compiles to, too.
+    on_shelf.insert(ascii_lower(stem_of(input)) + ".chm");
+  }
+  for (const ShelfBook& book : plan_shelf(run.inputs, run.dir)) {
+    const ShelfOutcome outcome = run.convert(book);
+    std::fwrite(outcome.out.data(), 1, outcome.out.size(), stdout);
+    std::fflush(stdout);
+    const std::string err = named_lines(book.input, outcome.err);
+    std::fwrite(err.data(), 1, err.size(), stderr);
+    if (outcome.status != 0) {
+      status = 1;
+      continue;
+    }
+    qhps.push_back(relative_to(run.dir, outcome.qhp));
+    for (const std::string& name : outcome.merged_books) {
+      bool known = on_shelf.count(ascii_lower(name)) != 0;
+      for (const std::string& m : merged) known = known || ascii_lower(m) == ascii_lower(name);
+      if (!known) merged.push_back(name);
+    }
+  }
+  if (!merged.empty()) {
+    std::string names;
+    for (const std::string& name : merged) names += (names.empty() ? "" : ", ") + name;
+    std::fprintf(stderr, "Warning: the books merge %s, which are not on the shelf.\n",
+                 names.c_str());
+  }
+  if (qhps.empty()) return status;
+  if (!run.qch) {
+    if (!write_new_file(collection, collection_project(qhps, true))) {
+      std::fprintf(stderr, "Error: Failed to write %s.\n", collection.c_str());
+      return 1;
+    }
+    return status;
+  }
+  // The project of the collection goes once the collection file is made from it.
+  const std::string project_name = "." + run.collection + ".qhcp";
+  const std::string project = prefix + project_name;
+  if (!write_new_file(project, collection_project(qhps, false))) {
+    std::fprintf(stderr, "Error: Failed to write %s.\n", project.c_str());
+    return 1;
+  }
+  std::string output;
+  const bool made =
+      run.generate(run.dir.empty() ? "." : run.dir, project_name, run.collection + ".qhc", output);
+  ::unlink(project.c_str());
+  if (!made) {
+    ::unlink(collection.c_str());
+    std::fwrite(output.data(), 1, output.size(), stderr);
+    std::fprintf(stderr, "Error: qhelpgenerator failed on the collection %s.\n",
+                 collection.c_str());
+    return 1;
+  }
+  return status;
+}
+
+}  // namespace sitemap

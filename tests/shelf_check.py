@@ -1,0 +1,107 @@
+#!/usr/bin/env python3
+"""A shelf of books: `sitemap-to-qhp [--qch] --output-dir lib BOOK...` over books compiled by
+chmcmd (two of one stem from different folders, one that merges another and a book that is not
+on the shelf), the real books of ../shared/books/ where present, and one file that is no book.
+Without --qch, the collection project must list every book that converted; with --qch and the
+real qhelpgenerator, the collection file must register every namespace. The bad book fails
+alone, with its name on its line; merges of books on the shelf are not warned of, the rest in
+one line; a collection of the user's is never written over.
+
+usage: shelf_check.py QHP_BIN ROOT WORK_DIR CHMCMD [QHELPGENERATOR]
+"""
+import glob
+import os
+import shutil
+import sqlite3
+import subprocess
+import sys
+
+MASTER_TOC = ('<HTML><BODY><UL><LI><OBJECT type="text/sitemap"><param name="Name" value="Master">'
+              '<param name="Local" value="master.htm"></OBJECT></UL>\n'
+              '<OBJECT type="text/sitemap"><param name="Merge" value="Handbook.CHM::/toc.hhc">'
+              '</OBJECT>\n<OBJECT type="text/sitemap"><param name="Merge" value="gone.chm::/x.hhc">'
+              '</OBJECT>\n</BODY></HTML>\n')
+
+
+def compile_books(root, chmcmd, work):
+    """en/handbook.chm, de/handbook.chm and master.chm, which merges handbook.chm."""
+    for lang in ('en', 'de'):
+        folder = os.path.join(work, 'src-' + lang)
+        shutil.copytree(os.path.join(root, 'examples', 'handbook'), folder)
+        subprocess.run([chmcmd, 'handbook.hhp'], cwd=folder, capture_output=True)
+        os.makedirs(os.path.join(work, lang))
+        shutil.copy(os.path.join(folder, 'handbook.chm'), os.path.join(work, lang))
+    master = os.path.join(work, 'src-master')
+    os.makedirs(master)
+    with open(os.path.join(master, 'toc.hhc'), 'w') as f:
+        f.write(MASTER_TOC)
+    with open(os.path.join(master, 'master.htm'), 'w') as f:
+        f.write('<html><head><title>Master</title></head><body>m</body></html>\n')
+    with open(os.path.join(master, 'master.hhp'), 'w') as f:
+        f.write('[OPTIONS]\nCompiled file=master.chm\nContents file=toc.hhc\nTitle=Master\n'
+                'Default topic=master.htm\n\n[FILES]\nmaster.htm\n')
+    subprocess.run([chmcmd, 'master.hhp'], cwd=master, capture_output=True)
+    shutil.copy(os.path.join(master, 'master.chm'), work)
+    with open(os.path.join(work, 'bad.chm'), 'w') as f:
+        f.write('no book\n')
+    return ['en/handbook.chm', 'de/handbook.chm', 'master.chm', 'bad.chm']
+
+
+def run_shelf(qhp, work, books, extra, env):
+    done = subprocess.run([qhp] + extra + ['--output-dir', 'lib'] + books, cwd=work,
+                          capture_output=True, env=env)
+    return done.returncode, done.stderr.decode(errors='replace')
+
+
+def check(qhp, root, work, chmcmd, generator):
+    books = compile_books(root, chmcmd, work)
+    shared = sorted(glob.glob(os.path.join(root, '..', 'shared', 'books', '*.chm')))
+    books += [os.path.abspath(b) for b in shared]
+    env = dict(os.environ, QHELPGENERATOR=generator or '')
+    wrong = []
+    expected = ['handbook', 'handbook-2', 'master'] + [
+        os.path.splitext(os.path.basename(b))[0].lower() for b in shared]
+    for extra in ([], ['--qch']) if generator else ([],):
+        shutil.rmtree(os.path.join(work, 'lib'), ignore_errors=True)
+        status, err = run_shelf(qhp, work, books, extra, env)
+        label = ' '.join(extra) or 'no --qch'
+        lines = err.splitlines()
+        if status != 1:
+            wrong.append('%s: status %d' % (label, status))
+        if not any(l.startswith('bad.chm: Error: bad.chm is not a .chm book') for l in lines):
+            wrong.append('%s: no error line naming bad.chm' % label)
+        if 'bad' in os.listdir(os.path.join(work, 'lib')):
+            wrong.append('%s: the bad book left its folder' % label)
+        # One line for the whole run; handbook.chm is on the shelf, in any letter case.
+        merges = [l for l in lines if 'merge' in l]
+        if len(merges) != 1 or 'gone.chm' not in merges[0] or 'andbook' in merges[0]:
+            wrong.append('%s: merge warnings %s' % (label, merges))
+        if not extra:
+            project = open(os.path.join(work, 'lib', 'help.qhcp')).read()
+            for name in ('handbook/handbook.qhp', 'handbook-2/handbook.qhp', 'master/master.qhp'):
+                if '<input>%s</input>' % name not in project:
+                    wrong.append('collection project lacks %s' % name)
+            again, err = run_shelf(qhp, work, books[:1], ['--collection', 'help'], env)
+            if again != 1 or 'help.qhcp exists already' not in err:
+                wrong.append('an existing collection: status %d, %s' % (again, err.strip()))
+        else:
+            db = sqlite3.connect(os.path.join(work, 'lib', 'help.qhc'))
+            registered = sorted(n for (n,) in db.execute('SELECT Name FROM NamespaceTable'))
+            if registered != sorted(expected):
+                wrong.append('registered %s, expected %s' % (registered, sorted(expected)))
+            if os.path.exists(os.path.join(work, 'lib', '.help.qhcp')):
+                wrong.append('the collection project stays')
+        print('shelf of %d books, %s: %s' % (len(books), label, '; '.join(wrong) or 'ok'))
+    return wrong
+
+
+def main():
+    qhp, root, work, chmcmd = sys.argv[1:5]
+    generator = sys.argv[5] if len(sys.argv) > 5 else None
+    shutil.rmtree(work, ignore_errors=True)
+    os.makedirs(work)
+    sys.exit(1 if check(qhp, root, work, chmcmd, generator) else 0)
+
+
+if __name__ == '__main__':
+    main()
