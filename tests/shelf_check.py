@@ -17,10 +17,23 @@ import subprocess
 import sys
 
 MASTER_TOC = ('<HTML><BODY><UL><LI><OBJECT type="text/sitemap"><param name="Name" value="Master">'
-              '<param name="Local" value="master.htm"></OBJECT></UL>\n'
+              '<param name="Local" value="master.htm"></OBJECT>\n'
+              '<LI><OBJECT type="text/sitemap"><param name="Name" value="Fuel, there">'
+              '<param name="Local" value="Handbook.chm::/Fuel.HTML#top"></OBJECT></UL>\n'
               '<OBJECT type="text/sitemap"><param name="Merge" value="Handbook.CHM::/toc.hhc">'
               '</OBJECT>\n<OBJECT type="text/sitemap"><param name="Merge" value="gone.chm::/x.hhc">'
               '</OBJECT>\n</BODY></HTML>\n')
+
+
+# Links into another book of the shelf, in every form HTML Help reads, and one into a book that
+# is not on the shelf.
+MASTER_PAGE = ('<html><head><title>Master</title></head><body>'
+               '<a href="ms-its:handbook.chm::/fuel.html#x">1</a>'
+               '<a href="mk:@MSITStore:C:\\Program Files\\App\\Handbook.CHM::\\Fuel.HTML">2</a>'
+               '<a href="its:handbook.chm::/index.html">3</a>'
+               '<a href="ms-its:gone.chm::/x.htm">4</a></body></html>\n')
+LINKED = ['href="qthelp://handbook/doc/fuel.html#x"', 'href="qthelp://handbook/doc/fuel.html"',
+          'href="qthelp://handbook/doc/index.html"', 'href="ms-its:gone.chm::/x.htm"']
 
 
 def compile_books(root, chmcmd, work):
@@ -36,7 +49,7 @@ def compile_books(root, chmcmd, work):
     with open(os.path.join(master, 'toc.hhc'), 'w') as f:
         f.write(MASTER_TOC)
     with open(os.path.join(master, 'master.htm'), 'w') as f:
-        f.write('<html><head><title>Master</title></head><body>m</body></html>\n')
+        f.write(MASTER_PAGE)
     with open(os.path.join(master, 'master.hhp'), 'w') as f:
         f.write('[OPTIONS]\nCompiled file=master.chm\nContents file=toc.hhc\nTitle=Master\n'
                 'Default topic=master.htm\n\n[FILES]\nmaster.htm\n')
@@ -76,6 +89,16 @@ def check(qhp, root, work, chmcmd, generator):
         merges = [l for l in lines if 'merge' in l]
         if len(merges) != 1 or 'gone.chm' not in merges[0] or 'andbook' in merges[0]:
             wrong.append('%s: merge warnings %s' % (label, merges))
+        page = open(os.path.join(work, 'lib', 'master', 'master.htm'), encoding='utf-8').read()
+        for link in LINKED:
+            if link not in page:
+                wrong.append('%s: master.htm lacks %s' % (label, link))
+        qhp_text = open(os.path.join(work, 'lib', 'master', 'master.qhp'), encoding='utf-8').read()
+        if 'ref="qthelp://handbook/doc/fuel.html#top"' not in qhp_text:
+            wrong.append('%s: the sitemap\'s link into handbook.chm not made' % label)
+        if ('master.chm: Warning: 1 link into books not on the shelf (gone.chm) left as it is.'
+                not in lines):
+            wrong.append('%s: no warning of the link into gone.chm' % label)
         if not extra:
             project = open(os.path.join(work, 'lib', 'help.qhcp')).read()
             for name in ('handbook/handbook.qhp', 'handbook-2/handbook.qhp', 'master/master.qhp'):
@@ -91,6 +114,13 @@ def check(qhp, root, work, chmcmd, generator):
                 wrong.append('registered %s, expected %s' % (registered, sorted(expected)))
             if os.path.exists(os.path.join(work, 'lib', '.help.qhcp')):
                 wrong.append('the collection project stays')
+            # Every page a link was made to is a file of the other book's .qch.
+            qch = sqlite3.connect(os.path.join(work, 'lib', 'handbook', 'handbook.qch'))
+            files = {n for (n,) in qch.execute('SELECT Name FROM FileNameTable')}
+            for link in LINKED[:3]:
+                target = link.split('/doc/')[1].split('#')[0].rstrip('"')
+                if target not in files:
+                    wrong.append('%s is no file of handbook.qch' % target)
         print('shelf of %d books, %s: %s' % (len(books), label, '; '.join(wrong) or 'ok'))
     return wrong
 

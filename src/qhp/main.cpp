@@ -29,8 +29,10 @@ int main(int argc, char** argv) {
   shelf.dir = options.output_dir;
   shelf.collection = options.collection;
   shelf.qch = options.qch;
+  shelf.virtual_folder = options.settings.virtual_folder;
   shelf.convert = [&options](const sitemap::ShelfBook& book) {
     sitemap::QhpOptions one = options;
+    one.qch = false;  // built once the links between the books are made
     one.project = book.input;
     one.output_dir = book.folder;
     one.settings.namespace_name = book.namespace_name;
@@ -42,6 +44,16 @@ int main(int argc, char** argv) {
     outcome.err = std::move(report.err);
     outcome.qhp = std::move(report.qhp);
     return outcome;
+  };
+  shelf.generate_book = [](const std::string& qhp, std::string& output) {
+    const std::string generator = sitemap::find_qhelpgenerator();
+    if (generator.empty()) {
+      output =
+          "Error: qhelpgenerator not found: install it (qt6-documentation-tools), or set "
+          "$QHELPGENERATOR to it.\n";
+      return false;
+    }
+    return sitemap::run_qhelpgenerator(generator, qhp, output);
   };
   shelf.generate = [](const std::string& folder, const std::string& qhcp, const std::string& qhc,
                       std::string& output) {

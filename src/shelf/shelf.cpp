@@ -6,12 +6,16 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <map>
 #include <set>
 #include <string_view>
 
 #include "io/file_names.h"
 #include "output/xml_text.h"
+#include "project/book_links.h"
 #include "project/help_project.h"
+#include "project/pages.h"
+#include "project/project_files.h"
 
 namespace sitemap {
 
@@ -88,6 +92,30 @@ std::string named_lines(const std::string& name, const std::string& text) {
   return out;
 }
 
+// Writes `text` over the file `path` of a book the shelf wrote: aside, then renamed.
+bool replace_file(const std::string& path, const std::string& text) {
+  const std::string aside = path + ".shelf-tmp";
+  if (!write_new_file(aside, text)) return false;
+  if (::rename(aside.c_str(), path.c_str()) == 0) return true;
+  ::unlink(aside.c_str());
+  return false;
+}
+
+// Rewrites the links into other books of the shelf in the pages and the .qhp of `book`.
+bool link_books(const BookLinks& links, const ShelfBook& book, const std::string& qhp,
+                std::map<std::string, int>& missing) {
+  std::string bytes, ignored;
+  for (const ListedFile& file : list_folder_files(book.folder, ignored)) {
+    if (!is_html_page(file.name)) continue;
+    const std::string path = book.folder + "/" + file.disk_name();
+    if (!read_file(path, bytes)) return false;
+    if (links.rewrite(bytes, false, missing) && !replace_file(path, bytes)) return false;
+  }
+  // The sitemaps' refs stand in the .qhp, in either form.
+  if (!read_file(qhp, bytes)) return false;
+  return !links.rewrite(bytes, true, missing) || replace_file(qhp, bytes);
+}
+
 }  // namespace
 
 std::vector<ShelfBook> plan_shelf(const std::vector<std::string>& inputs, const std::string& dir) {
@@ -130,7 +158,14 @@ int run_shelf(const ShelfRun& run) {
     // A project is on the shelf as the book it compiles to, too.
     on_shelf.insert(ascii_lower(stem_of(input)) + ".chm");
   }
-  for (const ShelfBook& book : plan_shelf(run.inputs, run.dir)) {
+  // Each book converted, in order, and what it says printed; those that converted kept.
+  struct Converted {
+    const ShelfBook* book;
+    std::string qhp;
+  };
+  const std::vector<ShelfBook> books = plan_shelf(run.inputs, run.dir);
+  std::vector<Converted> converted;
+  for (const ShelfBook& book : books) {
     const ShelfOutcome outcome = run.convert(book);
     std::fwrite(outcome.out.data(), 1, outcome.out.size(), stdout);
     std::fflush(stdout);
@@ -140,12 +175,58 @@ int run_shelf(const ShelfRun& run) {
       status = 1;
       continue;
     }
-    qhps.push_back(relative_to(run.dir, outcome.qhp));
+    converted.push_back({&book, outcome.qhp});
     for (const std::string& name : outcome.merged_books) {
       bool known = on_shelf.count(ascii_lower(name)) != 0;
       for (const std::string& m : merged) known = known || ascii_lower(m) == ascii_lower(name);
       if (!known) merged.push_back(name);
     }
+  }
+  // The links between them, once every book's files are known.
+  BookLinks links(run.virtual_folder);
+  for (const Converted& c : converted) {
+    std::vector<std::string> files;
+    std::string ignored;
+    for (ListedFile& file : list_folder_files(c.book->folder, ignored)) {
+      if (!file.tool_file) files.push_back(std::move(file.name));
+    }
+    const FileNames names(std::move(files));
+    links.add(file_name_of(c.book->input), c.book->namespace_name, names);
+    if (ascii_lower(file_name_of(c.book->input)) != ascii_lower(stem_of(c.book->input)) + ".chm") {
+      links.add(stem_of(c.book->input) + ".chm", c.book->namespace_name, names);
+    }
+  }
+  for (std::size_t i = 0; i < converted.size(); ++i) {
+    const Converted& c = converted[i];
+    std::map<std::string, int> missing;
+    if (!link_books(links, *c.book, c.qhp, missing)) {
+      std::fprintf(stderr, "%s: Error: Failed to write the links of %s.\n", c.book->input.c_str(),
+                   c.book->folder.c_str());
+      status = 1;
+      continue;
+    }
+    if (!missing.empty()) {
+      int count = 0;
+      std::string names;
+      for (const auto& [name, n] : missing) {
+        count += n;
+        names += (names.empty() ? "" : ", ") + name;
+      }
+      std::fprintf(stderr, "%s: Warning: %d %s into books not on the shelf (%s) left as %s.\n",
+                   c.book->input.c_str(), count, count == 1 ? "link" : "links", names.c_str(),
+                   count == 1 ? "it is" : "they are");
+    }
+    if (run.qch) {
+      std::string output;
+      if (!run.generate_book(c.qhp, output)) {
+        std::fwrite(output.data(), 1, output.size(), stderr);
+        std::fprintf(stderr, "%s: Error: qhelpgenerator failed on %s.\n", c.book->input.c_str(),
+                     c.qhp.c_str());
+        status = 1;
+        continue;
+      }
+    }
+    qhps.push_back(relative_to(run.dir, c.qhp));
   }
   if (!merged.empty()) {
     std::string names;

@@ -34,9 +34,12 @@ struct ShelfRun {
   std::vector<std::string> inputs;
   std::string dir;         // the shelf's folder; "" for the current one
   std::string collection;  // NAME of DIR/NAME.qhc (with qch) or DIR/NAME.qhcp
+  std::string virtual_folder = "doc";
   bool qch = false;
-  // Converts one book as it is converted alone.
+  // Converts one book as it is converted alone, without building its .qch.
   std::function<ShelfOutcome(const ShelfBook&)> convert;
+  // With qch: builds a book's .qch from its .qhp; false, with what was said, when it failed.
+  std::function<bool(const std::string& qhp, std::string& output)> generate_book;
   // With qch: runs qhelpgenerator in `folder` on the collection project `qhcp`, for the
   // collection file `qhc`; false, with what it said, when it failed.
   std::function<bool(const std::string& folder, const std::string& qhcp, const std::string& qhc,
@@ -44,10 +47,12 @@ struct ShelfRun {
       generate;
 };
 
-// Converts every book in the order given, printing what each has to say (each line of standard
-// error after the book's name), then writes the collection of those that converted. One book
-// that fails does not stop the others. The exit status: 0, or 1 when a book or the collection
-// failed.
+// Converts every book in the order given; then makes every link from one book into another
+// of the shelf (ms-its:, its:, mk:@MSITStore:, a sitemap's NAME.chm::/path) a qthelp:// link
+// into that book, in its pages and its .qhp; then builds the books' .qch files and the
+// collection of those that converted. What each book has to say is printed in input order,
+// each line of standard error after the book's name. One book that fails does not stop the
+// others. The exit status: 0, or 1 when a book or the collection failed.
 int run_shelf(const ShelfRun& run);
 
 }  // namespace sitemap
