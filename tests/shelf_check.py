@@ -32,6 +32,11 @@ MASTER_PAGE = ('<html><head><title>Master</title></head><body>'
                '<a href="mk:@MSITStore:C:\\Program Files\\App\\Handbook.CHM::\\Fuel.HTML">2</a>'
                '<a href="its:handbook.chm::/index.html">3</a>'
                '<a href="ms-its:gone.chm::/x.htm">4</a></body></html>\n')
+MASTER_INDEX = ('<HTML><BODY><UL><LI><OBJECT type="text/sitemap">'
+                '<param name="Name" value="fuel elsewhere">'
+                '<param name="Local" value="ms-its:Handbook.chm::/fuel.html"></OBJECT>'
+                '<LI><OBJECT type="text/sitemap"><param name="Name" value="master page">'
+                '<param name="Local" value="master.htm"></OBJECT></UL></BODY></HTML>\n')
 LINKED = ['href="qthelp://handbook/doc/fuel.html#x"', 'href="qthelp://handbook/doc/fuel.html"',
           'href="qthelp://handbook/doc/index.html"', 'href="ms-its:gone.chm::/x.htm"']
 
@@ -50,9 +55,11 @@ def compile_books(root, chmcmd, work):
         f.write(MASTER_TOC)
     with open(os.path.join(master, 'master.htm'), 'w') as f:
         f.write(MASTER_PAGE)
+    with open(os.path.join(master, 'index.hhk'), 'w') as f:
+        f.write(MASTER_INDEX)
     with open(os.path.join(master, 'master.hhp'), 'w') as f:
         f.write('[OPTIONS]\nCompiled file=master.chm\nContents file=toc.hhc\nTitle=Master\n'
-                'Default topic=master.htm\n\n[FILES]\nmaster.htm\n')
+                'Index file=index.hhk\nDefault topic=master.htm\n\n[FILES]\nmaster.htm\n')
     subprocess.run([chmcmd, 'master.hhp'], cwd=master, capture_output=True)
     shutil.copy(os.path.join(master, 'master.chm'), work)
     with open(os.path.join(work, 'bad.chm'), 'w') as f:
@@ -93,9 +100,19 @@ def check(qhp, root, work, chmcmd, generator):
         for link in LINKED:
             if link not in page:
                 wrong.append('%s: master.htm lacks %s' % (label, link))
-        qhp_text = open(os.path.join(work, 'lib', 'master', 'master.qhp'), encoding='utf-8').read()
-        if 'ref="qthelp://handbook/doc/fuel.html#top"' not in qhp_text:
-            wrong.append('%s: the sitemap\'s link into handbook.chm not made' % label)
+        # Assistant opens a section's page only in its own book: the section leads to a page of
+        # its own that links on; a keyword moves into the book it leads into.
+        lib = os.path.join(work, 'lib')
+        qhp_text = open(os.path.join(lib, 'master', 'master.qhp'), encoding='utf-8').read()
+        stub = os.path.join(lib, 'master', '_shelf-links_', '1.html')
+        if ('<section title="Fuel, there" ref="_shelf-links_/1.html"/>' not in qhp_text or
+                '<file>_shelf-links_/1.html</file>' not in qhp_text or
+                'href="qthelp://handbook/doc/fuel.html#top"' not in open(stub).read()):
+            wrong.append('%s: the section into handbook.chm does not lead there' % label)
+        handbook_qhp = open(os.path.join(lib, 'handbook', 'handbook.qhp'), encoding='utf-8').read()
+        if ('<keyword name="fuel elsewhere" ref="fuel.html"/>' not in handbook_qhp or
+                'fuel elsewhere' in qhp_text):
+            wrong.append('%s: the keyword into handbook.chm not moved there' % label)
         if ('master.chm: Warning: 1 link into books not on the shelf (gone.chm) left as it is.'
                 not in lines):
             wrong.append('%s: no warning of the link into gone.chm' % label)
@@ -121,6 +138,10 @@ def check(qhp, root, work, chmcmd, generator):
                 target = link.split('/doc/')[1].split('#')[0].rstrip('"')
                 if target not in files:
                     wrong.append('%s is no file of handbook.qch' % target)
+            moved = qch.execute("SELECT f.Name FROM IndexTable i JOIN FileNameTable f ON "
+                                "i.FileId = f.FileId WHERE i.Name = 'fuel elsewhere'").fetchall()
+            if moved != [('fuel.html',)]:
+                wrong.append('the moved keyword in handbook.qch leads to %s' % moved)
         print('shelf of %d books, %s: %s' % (len(books), label, '; '.join(wrong) or 'ok'))
     return wrong
 

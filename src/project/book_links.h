@@ -22,10 +22,23 @@ class BookLinks {
   // letter case, as HTML Help finds them).
   void add(std::string_view file_name, std::string namespace_name, FileNames files);
 
-  // `text` with every link into a book of the table rewritten; with `bare`, the sitemaps' form
-  // without a scheme too. Links into other books are counted in `missing`, by book. False where
+  // Where a link leads: into a book of the table (`target`), into a book not in it (`book`
+  // names it), or into none (a link of no such form).
+  enum class Leads { nowhere_else, shelf, elsewhere };
+  struct Target {
+    std::string namespace_name;
+    std::string path;    // a file of that book, as it names it
+    std::string anchor;  // with its '#', or empty
+  };
+  // `link` is a whole link; with `bare`, the sitemaps' form without a scheme counts too.
+  Leads resolve(std::string_view link, bool bare, Target& target, std::string& book) const;
+  // The qthelp:// URL of a target.
+  std::string url(const Target& target) const;
+
+  // `text` with every link into a book of the table rewritten to its URL (in pages, where links
+  // stand in attributes); links into other books are counted in `missing`, by book. False where
   // nothing was rewritten.
-  bool rewrite(std::string& text, bool bare, std::map<std::string, int>& missing) const;
+  bool rewrite(std::string& text, std::map<std::string, int>& missing) const;
 
  private:
   struct Book {

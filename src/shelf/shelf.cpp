@@ -101,19 +101,118 @@ bool replace_file(const std::string& path, const std::string& text) {
   return false;
 }
 
-// Rewrites the links into other books of the shelf in the pages and the .qhp of `book`.
-bool link_books(const BookLinks& links, const ShelfBook& book, const std::string& qhp,
+// Rewrites the links into other books of the shelf in the pages of `book`.
+bool link_pages(const BookLinks& links, const ShelfBook& book,
                 std::map<std::string, int>& missing) {
   std::string bytes, ignored;
   for (const ListedFile& file : list_folder_files(book.folder, ignored)) {
     if (!is_html_page(file.name)) continue;
     const std::string path = book.folder + "/" + file.disk_name();
     if (!read_file(path, bytes)) return false;
-    if (links.rewrite(bytes, false, missing) && !replace_file(path, bytes)) return false;
+    if (links.rewrite(bytes, missing) && !replace_file(path, bytes)) return false;
   }
-  // The sitemaps' refs stand in the .qhp, in either form.
+  return true;
+}
+
+// The value of the attribute that starts with `start` (`ref="`) in a line of a .qhp: where it
+// lies; npos where the line has none.
+std::pair<std::size_t, std::size_t> attribute_in(const std::string& line, std::string_view start) {
+  const std::size_t at = line.find(start);
+  if (at == std::string::npos) return {std::string::npos, 0};
+  const std::size_t value = at + start.size();
+  const std::size_t end = line.find('"', value);
+  return end == std::string::npos ? std::make_pair(std::string::npos, std::size_t{0})
+                                  : std::make_pair(value, end - value);
+}
+
+// An attribute value of a .qhp as text (the .qhp escapes only these).
+std::string xml_unescaped(std::string_view value) {
+  std::string text;
+  for (std::size_t i = 0; i < value.size(); ++i) {
+    const std::string_view rest = value.substr(i);
+    const std::pair<std::string_view, char> names[] = {
+        {"&amp;", '&'}, {"&lt;", '<'}, {"&gt;", '>'}, {"&quot;", '"'}, {"&apos;", '\''}};
+    bool named = false;
+    for (const auto& [name, c] : names) {
+      if (!named && rest.substr(0, name.size()) == name) {
+        text += c;
+        i += name.size() - 1;
+        named = true;
+      }
+    }
+    if (!named) text += value[i];
+  }
+  return text;
+}
+
+// The .qhp of one book of the shelf as it is rewritten: its lines, the keywords it hands to
+// other books, and the pages it gains.
+struct LinkedQhp {
+  std::string text;
+  std::vector<std::pair<std::string, std::string>> moved_keywords;  // namespace, line
+};
+
+// Links into other books in a book's .qhp. Assistant opens a section's or keyword's page only
+// within the section's own book (it puts the ref after the book's own qthelp://NAMESPACE/
+// FOLDER/), so a keyword into another book moves to that book's keywords (the Index is one
+// over the collection), and a section into another book leads to a page of its own that links
+// there.
+bool link_qhp(const BookLinks& links, const ShelfBook& book, const std::string& qhp,
+              LinkedQhp& linked, std::map<std::string, int>& missing) {
+  std::string bytes;
   if (!read_file(qhp, bytes)) return false;
-  return !links.rewrite(bytes, true, missing) || replace_file(qhp, bytes);
+  constexpr std::string_view STUBS = "_shelf-links_";
+  std::vector<std::string> stubs;
+  for (std::size_t start = 0; start < bytes.size();) {
+    std::size_t end = bytes.find('\n', start);
+    end = end == std::string::npos ? bytes.size() : end + 1;
+    std::string line = bytes.substr(start, end - start);
+    start = end;
+    const bool section = line.find("<section ") != std::string::npos;
+    const bool keyword = line.find("<keyword ") != std::string::npos;
+    const auto [ref_at, ref_size] = attribute_in(line, "ref=\"");
+    if ((!section && !keyword) || ref_at == std::string::npos) {
+      if (line == "    </files>\n") {
+        for (const std::string& stub : stubs) linked.text += "      <file>" + stub + "</file>\n";
+      }
+      linked.text += line;
+      continue;
+    }
+    BookLinks::Target target;
+    std::string other;
+    const auto leads = links.resolve(xml_unescaped(std::string_view(line).substr(ref_at, ref_size)),
+                                     true, target, other);
+    if (leads == BookLinks::Leads::elsewhere) ++missing[other];
+    if (leads != BookLinks::Leads::shelf) {
+      linked.text += line;
+      continue;
+    }
+    if (keyword) {
+      std::string moved = line;
+      std::string ref;
+      XmlText::append_escaped(ref, target.path + target.anchor);
+      moved.replace(ref_at, ref_size, ref);
+      linked.moved_keywords.emplace_back(target.namespace_name, moved);
+      continue;
+    }
+    const auto [title_at, title_size] = attribute_in(line, "title=\"");
+    const std::string title =
+        title_at == std::string::npos ? std::string() : line.substr(title_at, title_size);
+    std::string url;
+    XmlText::append_escaped(url, links.url(target));
+    const std::string stub = std::string(STUBS) + "/" + std::to_string(stubs.size() + 1) + ".html";
+    if (stubs.empty()) ::mkdir((book.folder + "/" + std::string(STUBS)).c_str(), 0777);
+    if (!write_new_file(book.folder + "/" + stub,
+                        "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>" + title +
+                            "</title></head>\n<body><p><a href=\"" + url + "\">" + title +
+                            "</a></p></body></html>\n")) {
+      return false;
+    }
+    stubs.push_back(stub);
+    line.replace(ref_at, ref_size, stub);
+    linked.text += line;
+  }
+  return true;
 }
 
 }  // namespace
@@ -196,10 +295,15 @@ int run_shelf(const ShelfRun& run) {
       links.add(stem_of(c.book->input) + ".chm", c.book->namespace_name, names);
     }
   }
+  // Pages and .qhp files first, for every book: a keyword may move into a book before it.
+  std::vector<LinkedQhp> qhp_texts(converted.size());
+  std::vector<bool> linked(converted.size(), false);
   for (std::size_t i = 0; i < converted.size(); ++i) {
     const Converted& c = converted[i];
     std::map<std::string, int> missing;
-    if (!link_books(links, *c.book, c.qhp, missing)) {
+    linked[i] = link_pages(links, *c.book, missing) &&
+                link_qhp(links, *c.book, c.qhp, qhp_texts[i], missing);
+    if (!linked[i]) {
       std::fprintf(stderr, "%s: Error: Failed to write the links of %s.\n", c.book->input.c_str(),
                    c.book->folder.c_str());
       status = 1;
@@ -215,6 +319,26 @@ int run_shelf(const ShelfRun& run) {
       std::fprintf(stderr, "%s: Warning: %d %s into books not on the shelf (%s) left as %s.\n",
                    c.book->input.c_str(), count, count == 1 ? "link" : "links", names.c_str(),
                    count == 1 ? "it is" : "they are");
+    }
+  }
+  for (std::size_t i = 0; i < converted.size(); ++i) {
+    const Converted& c = converted[i];
+    if (!linked[i]) continue;
+    // The keywords other books hand this one, at the end of its own.
+    std::string moved;
+    for (const LinkedQhp& from : qhp_texts) {
+      for (const auto& [ns, line] : from.moved_keywords) {
+        if (ns == c.book->namespace_name) moved += line;
+      }
+    }
+    std::string& text = qhp_texts[i].text;
+    const std::size_t keywords_end = text.find("    </keywords>\n");
+    if (!moved.empty() && keywords_end != std::string::npos) text.insert(keywords_end, moved);
+    if (!replace_file(c.qhp, text)) {
+      std::fprintf(stderr, "%s: Error: Failed to write %s.\n", c.book->input.c_str(),
+                   c.qhp.c_str());
+      status = 1;
+      continue;
     }
     if (run.qch) {
       std::string output;

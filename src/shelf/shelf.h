@@ -48,9 +48,11 @@ struct ShelfRun {
 };
 
 // Converts every book in the order given; then makes every link from one book into another
-// of the shelf (ms-its:, its:, mk:@MSITStore:, a sitemap's NAME.chm::/path) a qthelp:// link
-// into that book, in its pages and its .qhp; then builds the books' .qch files and the
-// collection of those that converted. What each book has to say is printed in input order,
+// of the shelf (ms-its:, its:, mk:@MSITStore:, a sitemap's NAME.chm::/path) lead into that
+// book: in its pages a qthelp:// link; a keyword moves into that book's .qhp, and a section
+// leads to a page of its own that links there (Assistant opens a section's or keyword's page
+// only in its own book); then builds the books' .qch files and the collection of those that
+// converted. What each book has to say is printed in input order,
 // each line of standard error after the book's name. One book that fails does not stop the
 // others. The exit status: 0, or 1 when a book or the collection failed.
 int run_shelf(const ShelfRun& run);
