@@ -11,7 +11,7 @@ one round, with their quartiles: the spread says how far the figure can be trust
 
 usage: run_benchmark.py BINARY [--qhp QHP_BINARY] [--floor FLOOR_BINARY]
                         [--sizes 25000,50000,100000] [--shapes prefixes,anchors,deep,sparse]
-                        [--runs 11] [--data DIR]
+                        [--runs 11] [--data DIR] [--chm PAGES] [--shelf BOOKS]
                         [--reference-commit REV [--reference-pages 2000] [--reference-runs 3]]
 
 With --qhp, sitemap-to-qhp is timed in the same interleaved runs, for its time against
@@ -25,6 +25,9 @@ anchors shape, with 20 keywords a page, at a fifth of it).
 With --chm PAGES (and --qhp), a book of that many pages compiled by chmcmd (kept in the data
 folder: compiling takes a while) is converted with `sitemap-to-qhp BOOK.chm`, interleaved with
 CHMLib's extract_chmLib on the same book, the least a reader of it must do.
+
+With --shelf N (and --qhp), a shelf of N books compiled by chmcmd is converted with --qch one
+book at a time (-j 1) and two at a time (-j 2), interleaved.
 
 With --reference-commit the given commit is built in a scratch work tree and timed on the
 --reference-pages project too, for the speed-up over that build.
@@ -174,6 +177,43 @@ def book_row(a, qhp):
         a.chm, os.path.getsize(book) / 1024, ours_t, peer_t, ours_t / peer_t))
 
 
+def shelf_row(a, qhp):
+    """A shelf of books compiled by chmcmd (--shelf N of them, of 150 to 500 pages), converted
+    with --qch one book at a time (-j 1) and side by side (-j 2), interleaved."""
+    sys.path.insert(0, os.path.join(ROOT, 'tests'))
+    import chm_check
+    folder = os.path.abspath(os.path.join(a.data, 'shelf-%d' % a.shelf))
+    books = []
+    chmcmd = shutil.which('chmcmd-3.2.2') or shutil.which('chmcmd')
+    for n in range(a.shelf):
+        source = os.path.join(folder, 'src-%d' % n)
+        book = os.path.join(folder, 'book%d.chm' % n)
+        if not os.path.exists(book):
+            shutil.rmtree(source, ignore_errors=True)
+            chm_check.large_project(source, 150 + 50 * n)
+            subprocess.run([chmcmd, 'large.hhp'], cwd=source, check=True,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            shutil.move(os.path.join(source, 'large.chm'), book)
+        books.append(book)
+    out = os.path.join(folder, 'out')
+    env = dict(os.environ, QT_QPA_PLATFORM='offscreen')
+    times = {1: [], 2: []}
+    for _ in range(a.runs):
+        for jobs in (1, 2):
+            shutil.rmtree(out, ignore_errors=True)
+            start = time.perf_counter()
+            subprocess.run([qhp, '--qch', '-j', str(jobs), '--output-dir', out] + books,
+                           cwd=folder, env=env, stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL, check=True)
+            times[jobs].append(time.perf_counter() - start)
+    pairs = [b / a_ for a_, b in zip(times[1], times[2])]
+    print('\n| shelf books | -j 1, --qch (median) | -j 2 (median) | -j 2 / -j 1, median of pairs |')
+    print('|---:|---:|---:|---:|')
+    print('| %d | %.3f s | %.3f s | %.2f |' % (a.shelf, statistics.median(times[1]),
+                                              statistics.median(times[2]),
+                                              statistics.median(pairs)))
+
+
 def build_reference(rev):
     tree = tempfile.mkdtemp(prefix='sitemap-reference-')
     subprocess.run(['git', '-C', ROOT, 'worktree', 'add', '--detach', tree, rev], check=True,
@@ -220,6 +260,7 @@ def main():
     ap.add_argument('--runs', type=int, default=11)
     ap.add_argument('--data', default=os.path.join(tempfile.gettempdir(), 'sitemap-bench'))
     ap.add_argument('--chm', type=int, default=0)
+    ap.add_argument('--shelf', type=int, default=0)
     ap.add_argument('--reference-commit')
     ap.add_argument('--reference-pages', type=int, default=2000)
     ap.add_argument('--reference-runs', type=int, default=3)
@@ -275,6 +316,9 @@ def main():
 
     if a.chm and qhp:
         book_row(a, qhp)
+
+    if a.shelf and qhp:
+        shelf_row(a, qhp)
 
     if a.check_against:
         check_against(a.check_against, binary, folders)

@@ -24,6 +24,8 @@ done <<'TABLE'
 a.chm b.chm --namespace x|--namespace is for one book, not a shelf (see --help)
 a.chm b.chm --title x|--title is for one book, not a shelf (see --help)
 a.chm b.chm --html|--html is for one book, not a shelf (see --help)
+-j 0 a.chm b.chm|invalid number of jobs '0': 1 to 1000 (see --help)
+--jobs x a.chm b.chm|invalid number of jobs 'x': 1 to 1000 (see --help)
 --collection c|--collection needs a project to convert (see --help)
 a.chm --collection ''|invalid collection '': a name of a file, without '/', not hidden (see --help)
 a.chm --collection x/y|invalid collection 'x/y': a name of a file, without '/', not hidden (see --help)

@@ -12,9 +12,11 @@ usage: shelf_check.py QHP_BIN ROOT WORK_DIR CHMCMD [QHELPGENERATOR]
 import glob
 import os
 import shutil
+import signal
 import sqlite3
 import subprocess
 import sys
+import time
 
 MASTER_TOC = ('<HTML><BODY><UL><LI><OBJECT type="text/sitemap"><param name="Name" value="Master">'
               '<param name="Local" value="master.htm"></OBJECT>\n'
@@ -81,10 +83,11 @@ def check(qhp, root, work, chmcmd, generator):
     wrong = []
     expected = ['handbook', 'handbook-2', 'master'] + [
         os.path.splitext(os.path.basename(b))[0].lower() for b in shared]
-    for extra in ([], ['--qch']) if generator else ([],):
+    for extra in (['-j', '1'], ['--qch']) if generator else (['-j', '1'],):
         shutil.rmtree(os.path.join(work, 'lib'), ignore_errors=True)
         status, err = run_shelf(qhp, work, books, extra, env)
-        label = ' '.join(extra) or 'no --qch'
+        label = ' '.join(extra)
+        qch = '--qch' in extra
         lines = err.splitlines()
         if status != 1:
             wrong.append('%s: status %d' % (label, status))
@@ -116,7 +119,7 @@ def check(qhp, root, work, chmcmd, generator):
         if ('master.chm: Warning: 1 link into books not on the shelf (gone.chm) left as it is.'
                 not in lines):
             wrong.append('%s: no warning of the link into gone.chm' % label)
-        if not extra:
+        if not qch:
             project = open(os.path.join(work, 'lib', 'help.qhcp')).read()
             for name in ('handbook/handbook.qhp', 'handbook-2/handbook.qhp', 'master/master.qhp'):
                 if '<input>%s</input>' % name not in project:
@@ -146,12 +149,44 @@ def check(qhp, root, work, chmcmd, generator):
     return wrong
 
 
+def check_interrupt(qhp, work, books):
+    """Ctrl-C while the books' .qch files are built: a stand-in qhelpgenerator that writes half
+    a .qch and waits. Every folder that holds no whole book goes, no collection stays."""
+    stand_in = os.path.join(work, 'slow-generator')
+    with open(stand_in, 'w') as f:
+        f.write('#!/bin/sh\necho half >"$3"\ntouch "%s/started"\nexec sleep 30\n' % work)
+    os.chmod(stand_in, 0o755)
+    shutil.rmtree(os.path.join(work, 'lib'), ignore_errors=True)
+    env = dict(os.environ, QHELPGENERATOR=stand_in)
+    run = subprocess.Popen([qhp, '--qch', '-j', '2', '--output-dir', 'lib'] + books[:3], cwd=work,
+                           env=env, stderr=subprocess.PIPE, start_new_session=True)
+    started = os.path.join(work, 'started')
+    for _ in range(200):
+        if os.path.exists(started):
+            break
+        time.sleep(0.05)
+    os.killpg(run.pid, signal.SIGINT)
+    err = run.communicate(timeout=60)[1].decode(errors='replace')
+    left = sorted(os.listdir(os.path.join(work, 'lib')))
+    wrong = []
+    if run.returncode != 128 + signal.SIGINT:
+        wrong.append('status %d' % run.returncode)
+    if left:
+        wrong.append('left %s' % left)
+    if 'Interrupted' not in err:
+        wrong.append('said %r' % err.strip()[-200:])
+    print('shelf interrupted while its books are built: %s' % ('; '.join(wrong) or 'ok'))
+    return wrong
+
+
 def main():
     qhp, root, work, chmcmd = sys.argv[1:5]
     generator = sys.argv[5] if len(sys.argv) > 5 else None
     shutil.rmtree(work, ignore_errors=True)
     os.makedirs(work)
-    sys.exit(1 if check(qhp, root, work, chmcmd, generator) else 0)
+    wrong = check(qhp, root, work, chmcmd, generator)
+    wrong += check_interrupt(qhp, work, ['en/handbook.chm', 'de/handbook.chm', 'master.chm'])
+    sys.exit(1 if wrong else 0)
 
 
 if __name__ == '__main__':

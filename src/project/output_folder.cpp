@@ -81,6 +81,22 @@ bool is_safe_part(std::string_view part) {
 
 }  // namespace
 
+bool remove_folder(const std::string& path) {
+  const int fd = ::open(path.c_str(), FOLDER_FLAGS);
+  if (fd < 0) return false;
+  remove_contents(fd);
+  ::close(fd);
+  return ::rmdir(path.c_str()) == 0;
+}
+
+bool is_new_or_empty_folder(const std::string& path) {
+  const int fd = ::open(path.c_str(), FOLDER_FLAGS);
+  if (fd < 0) return errno == ENOENT;
+  const bool empty = is_empty_folder(fd);
+  ::close(fd);
+  return empty;
+}
+
 OutputFolder::~OutputFolder() {
   if (last_folder_fd_ >= 0) ::close(last_folder_fd_);
   if (fd_ >= 0) ::close(fd_);

@@ -8,6 +8,13 @@
 
 namespace sitemap {
 
+// Removes the folder `path` and everything in it, never following a link (a folder that a run
+// made and an interrupted one left half written). False when it is no folder or stays.
+bool remove_folder(const std::string& path);
+
+// Whether `path` is a folder that holds nothing, or nothing at all: a run may make it its own.
+bool is_new_or_empty_folder(const std::string& path);
+
 class OutputFolder {
  public:
   OutputFolder() = default;

@@ -7,6 +7,7 @@
 #include "qhp/options.h"
 #include "qhp/qhelpgenerator.h"
 #include "qhp/run.h"
+#include "shelf/jobs.h"
 #include "shelf/shelf.h"
 
 int main(int argc, char** argv) {
@@ -30,6 +31,7 @@ int main(int argc, char** argv) {
   shelf.collection = options.collection;
   shelf.qch = options.qch;
   shelf.virtual_folder = options.settings.virtual_folder;
+  shelf.jobs = options.jobs != 0 ? options.jobs : sitemap::processor_count();
   shelf.convert = [&options](const sitemap::ShelfBook& book) {
     sitemap::QhpOptions one = options;
     one.qch = false;  // built once the links between the books are made
@@ -53,7 +55,12 @@ int main(int argc, char** argv) {
           "$QHELPGENERATOR to it.\n";
       return false;
     }
-    return sitemap::run_qhelpgenerator(generator, qhp, output);
+    // The .qch alone: the shelf's collection stands for a collection file of each book's.
+    const std::size_t slash = qhp.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : qhp.substr(0, slash);
+    const std::string name = qhp.substr(slash == std::string::npos ? 0 : slash + 1);
+    return sitemap::run_generator(generator, folder, name,
+                                  name.substr(0, name.size() - 4) + ".qch", output);
   };
   shelf.generate = [](const std::string& folder, const std::string& qhcp, const std::string& qhc,
                       std::string& output) {

@@ -33,6 +33,8 @@ constexpr const char* USAGE =
     "                         (default the current one)\n"
     "  --collection NAME      the shelf's collection: DIR/NAME.qhc with --qch, else the\n"
     "                         collection project DIR/NAME.qhcp (default help)\n"
+    "  -j, --jobs N           convert N books of a shelf at once (default: one for each\n"
+    "                         processor)\n"
     "  --namespace NS         the help namespace (default ordax.documentation; for a project,\n"
     "                         made from NAME)\n"
     "  --title TEXT           the title of the root section (default ORDAX Documentation; with\n"
@@ -63,7 +65,8 @@ enum Option {
   html,
   output_dir,
   qch,
-  collection
+  collection,
+  jobs
 };
 
 const option LONG_OPTIONS[] = {{"namespace", required_argument, nullptr, namespace_option},
@@ -77,6 +80,7 @@ const option LONG_OPTIONS[] = {{"namespace", required_argument, nullptr, namespa
                                {"output-dir", required_argument, nullptr, output_dir},
                                {"qch", no_argument, nullptr, qch},
                                {"collection", required_argument, nullptr, collection},
+                               {"jobs", required_argument, nullptr, jobs},
                                {"help", no_argument, nullptr, 'h'},
                                {"version", no_argument, nullptr, 'V'},
                                {nullptr, 0, nullptr, 0}};
@@ -130,7 +134,7 @@ Parsed parse_options(int argc, char** argv, QhpOptions& options, std::string& me
   QhpSettings& settings = options.settings;
   for (;;) {
     const int previous = optind;
-    const int c = getopt_long(argc, argv, ":", LONG_OPTIONS, nullptr);
+    const int c = getopt_long(argc, argv, ":j:", LONG_OPTIONS, nullptr);
     if (c == -1) break;
     const std::string given = previous < argc ? argv[previous] : "";
     switch (c) {
@@ -175,6 +179,23 @@ Parsed parse_options(int argc, char** argv, QhpOptions& options, std::string& me
         options.collection = optarg;
         options.shelf = true;
         break;
+      case 'j':
+      case jobs: {
+        const std::string value = optarg;
+        unsigned n = 0;
+        for (const char d : value) {
+          if (d < '0' || d > '9' || n > 1000) {
+            n = 0;
+            break;
+          }
+          n = n * 10 + static_cast<unsigned>(d - '0');
+        }
+        if (n == 0 || n > 1000) {
+          return usage_error(message, "invalid number of jobs '" + value + "': 1 to 1000");
+        }
+        options.jobs = n;
+        break;
+      }
       case 'h':
         message = USAGE;
         return Parsed::done;

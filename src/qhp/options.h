@@ -22,7 +22,8 @@ struct QhpOptions {
   std::vector<std::string> inputs;
   std::string collection = "help";
   bool shelf = false;
-  bool qch = false;  // run qhelpgenerator on the .qhp once it is written
+  unsigned jobs = 0;  // books of a shelf converted at once; 0: as many as there are processors
+  bool qch = false;   // run qhelpgenerator on the .qhp once it is written
   // Which settings the command line gave, to win over the project's.
   bool namespace_given = false;
   bool title_given = false;

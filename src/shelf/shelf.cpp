@@ -14,8 +14,10 @@
 #include "output/xml_text.h"
 #include "project/book_links.h"
 #include "project/help_project.h"
+#include "project/output_folder.h"
 #include "project/pages.h"
 #include "project/project_files.h"
+#include "shelf/jobs.h"
 
 namespace sitemap {
 
@@ -215,6 +217,51 @@ bool link_qhp(const BookLinks& links, const ShelfBook& book, const std::string& 
   return true;
 }
 
+// A book's outcome as it crosses from the process that converted it: length-prefixed texts.
+void put_text(std::string& out, const std::string& text) {
+  out += std::to_string(text.size());
+  out += ':';
+  out += text;
+}
+
+bool take_text(std::string_view& in, std::string& text) {
+  const std::size_t colon = in.find(':');
+  if (colon == std::string_view::npos || colon == 0 || colon > 20) return false;
+  std::size_t size = 0;
+  for (const char c : in.substr(0, colon)) {
+    if (c < '0' || c > '9') return false;
+    size = size * 10 + static_cast<std::size_t>(c - '0');
+  }
+  if (size > in.size() - colon - 1) return false;
+  text.assign(in.substr(colon + 1, size));
+  in.remove_prefix(colon + 1 + size);
+  return true;
+}
+
+std::string encoded(const ShelfOutcome& outcome) {
+  std::string out;
+  put_text(out, std::to_string(outcome.status));
+  put_text(out, outcome.out);
+  put_text(out, outcome.err);
+  put_text(out, outcome.qhp);
+  for (const std::string& book : outcome.merged_books) put_text(out, book);
+  return out;
+}
+
+bool decoded(std::string_view in, ShelfOutcome& outcome) {
+  std::string status;
+  if (!take_text(in, status) || !take_text(in, outcome.out) || !take_text(in, outcome.err) ||
+      !take_text(in, outcome.qhp)) {
+    return false;
+  }
+  outcome.status = status == "0" ? 0 : status == "2" ? 2 : 1;
+  for (std::string book; !in.empty();) {
+    if (!take_text(in, book)) return false;
+    outcome.merged_books.push_back(book);
+  }
+  return true;
+}
+
 }  // namespace
 
 std::vector<ShelfBook> plan_shelf(const std::vector<std::string>& inputs, const std::string& dir) {
@@ -257,30 +304,68 @@ int run_shelf(const ShelfRun& run) {
     // A project is on the shelf as the book it compiles to, too.
     on_shelf.insert(ascii_lower(stem_of(input)) + ".chm");
   }
-  // Each book converted, in order, and what it says printed; those that converted kept.
+  // Each book converted side by side, what it says printed in input order; those that
+  // converted kept.
   struct Converted {
     const ShelfBook* book;
     std::string qhp;
   };
   const std::vector<ShelfBook> books = plan_shelf(run.inputs, run.dir);
+  const std::size_t total = books.size();
+  // The folders this run may take back after an interrupt: those that held nothing before.
+  std::vector<bool> ours(total), whole(total, false);
+  for (std::size_t i = 0; i < total; ++i) ours[i] = is_new_or_empty_folder(books[i].folder);
+  InterruptGuard interrupt;
+  ProgressLine progress;
+  std::vector<ShelfOutcome> outcomes(total);
+  std::vector<bool> ended(total, false);
   std::vector<Converted> converted;
-  for (const ShelfBook& book : books) {
-    const ShelfOutcome outcome = run.convert(book);
-    std::fwrite(outcome.out.data(), 1, outcome.out.size(), stdout);
-    std::fflush(stdout);
-    const std::string err = named_lines(book.input, outcome.err);
-    std::fwrite(err.data(), 1, err.size(), stderr);
-    if (outcome.status != 0) {
-      status = 1;
-      continue;
+  std::size_t printed = 0, finished = 0;
+  run_tasks(
+      total, run.jobs, [&](std::size_t i) { return encoded(run.convert(books[i])); },
+      [&](std::size_t i, std::string result, bool done) {
+        ShelfOutcome& outcome = outcomes[i];
+        if (!done || !decoded(result, outcome)) {
+          outcome = ShelfOutcome{};
+          outcome.status = 1;
+          outcome.err = "Error: the conversion of " + books[i].input + " ended before its end.\n";
+        }
+        ended[i] = true;
+        whole[i] = outcome.status == 0;
+        progress.show(++finished, total, books[i].input);
+        for (; printed < total && ended[printed]; ++printed) {
+          if (InterruptGuard::interrupted()) continue;  // taken back below, not reported
+          const ShelfOutcome& o = outcomes[printed];
+          progress.clear();
+          std::fwrite(o.out.data(), 1, o.out.size(), stdout);
+          std::fflush(stdout);
+          const std::string err = named_lines(books[printed].input, o.err);
+          std::fwrite(err.data(), 1, err.size(), stderr);
+          progress.show(finished, total, books[i].input);
+          if (o.status != 0) {
+            status = 1;
+            continue;
+          }
+          converted.push_back({&books[printed], o.qhp});
+          for (const std::string& name : o.merged_books) {
+            bool known = on_shelf.count(ascii_lower(name)) != 0;
+            for (const std::string& m : merged)
+              known = known || ascii_lower(m) == ascii_lower(name);
+            if (!known) merged.push_back(name);
+          }
+        }
+      });
+  progress.clear();
+  // Interrupted: every folder this run made that holds no whole book goes, and no collection
+  // is made.
+  const auto take_back = [&]() {
+    for (std::size_t i = 0; i < total; ++i) {
+      if (ours[i] && !whole[i]) remove_folder(books[i].folder);
     }
-    converted.push_back({&book, outcome.qhp});
-    for (const std::string& name : outcome.merged_books) {
-      bool known = on_shelf.count(ascii_lower(name)) != 0;
-      for (const std::string& m : merged) known = known || ascii_lower(m) == ascii_lower(name);
-      if (!known) merged.push_back(name);
-    }
-  }
+    std::fprintf(stderr, "Interrupted: the books converted whole stay; no collection made.\n");
+    return 128 + InterruptGuard::signal_number();
+  };
+  if (InterruptGuard::interrupted()) return take_back();
   // The links between them, once every book's files are known.
   BookLinks links(run.virtual_folder);
   for (const Converted& c : converted) {
@@ -340,17 +425,43 @@ int run_shelf(const ShelfRun& run) {
       status = 1;
       continue;
     }
-    if (run.qch) {
-      std::string output;
-      if (!run.generate_book(c.qhp, output)) {
-        std::fwrite(output.data(), 1, output.size(), stderr);
+    if (!run.qch) qhps.push_back(relative_to(run.dir, c.qhp));
+  }
+  if (run.qch) {
+    // The books' .qch files built side by side; a book whose .qch is not built whole is none.
+    std::vector<std::size_t> built;
+    for (std::size_t i = 0; i < converted.size(); ++i) {
+      if (linked[i]) built.push_back(i);
+    }
+    const auto index_of = [&](std::size_t b) {
+      return static_cast<std::size_t>(converted[built[b]].book - books.data());
+    };
+    std::vector<std::string> said(built.size());
+    std::vector<bool> made(built.size(), false);
+    for (std::size_t b = 0; b < built.size(); ++b) whole[index_of(b)] = false;
+    run_tasks(
+        built.size(), run.jobs,
+        [&](std::size_t b) {
+          std::string output;
+          return (run.generate_book(converted[built[b]].qhp, output) ? "1" : "0") + output;
+        },
+        [&](std::size_t b, std::string result, bool done) {
+          made[b] = done && !result.empty() && result[0] == '1';
+          said[b] = result.empty() ? "" : result.substr(1);
+          whole[index_of(b)] = made[b];
+        });
+    if (InterruptGuard::interrupted()) return take_back();
+    for (std::size_t b = 0; b < built.size(); ++b) {
+      const Converted& c = converted[built[b]];
+      if (!made[b]) {
+        std::fwrite(said[b].data(), 1, said[b].size(), stderr);
         std::fprintf(stderr, "%s: Error: qhelpgenerator failed on %s.\n", c.book->input.c_str(),
                      c.qhp.c_str());
         status = 1;
         continue;
       }
+      qhps.push_back(relative_to(run.dir, c.qhp));
     }
-    qhps.push_back(relative_to(run.dir, c.qhp));
   }
   if (!merged.empty()) {
     std::string names;
@@ -377,6 +488,10 @@ int run_shelf(const ShelfRun& run) {
   const bool made =
       run.generate(run.dir.empty() ? "." : run.dir, project_name, run.collection + ".qhc", output);
   ::unlink(project.c_str());
+  if (InterruptGuard::interrupted()) {
+    ::unlink(collection.c_str());
+    return take_back();
+  }
   if (!made) {
     ::unlink(collection.c_str());
     std::fwrite(output.data(), 1, output.size(), stderr);

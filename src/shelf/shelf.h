@@ -36,6 +36,7 @@ struct ShelfRun {
   std::string collection;  // NAME of DIR/NAME.qhc (with qch) or DIR/NAME.qhcp
   std::string virtual_folder = "doc";
   bool qch = false;
+  unsigned jobs = 1;  // books converted (and built) at once, each in a process of its own
   // Converts one book as it is converted alone, without building its .qch.
   std::function<ShelfOutcome(const ShelfBook&)> convert;
   // With qch: builds a book's .qch from its .qhp; false, with what was said, when it failed.
@@ -54,7 +55,9 @@ struct ShelfRun {
 // only in its own book); then builds the books' .qch files and the collection of those that
 // converted. What each book has to say is printed in input order,
 // each line of standard error after the book's name. One book that fails does not stop the
-// others. The exit status: 0, or 1 when a book or the collection failed.
+// others. On a terminal, a progress line counts the books. Interrupted (SIGINT, SIGTERM), every
+// folder that holds no whole book goes and no collection is made. The exit status: 0, 1 when a
+// book or the collection failed, 128 + the signal when interrupted.
 int run_shelf(const ShelfRun& run);
 
 }  // namespace sitemap
