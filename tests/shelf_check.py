@@ -112,6 +112,8 @@ def check(qhp, root, work, chmcmd, generator):
                 '<file>_shelf-links_/1.html</file>' not in qhp_text or
                 'href="qthelp://handbook/doc/fuel.html#top"' not in open(stub).read()):
             wrong.append('%s: the section into handbook.chm does not lead there' % label)
+        if 'title=""' in qhp_text or 'Merge' in qhp_text:
+            wrong.append('%s: a Merge entry left a section' % label)
         handbook_qhp = open(os.path.join(lib, 'handbook', 'handbook.qhp'), encoding='utf-8').read()
         if ('<keyword name="fuel elsewhere" ref="fuel.html"/>' not in handbook_qhp or
                 'fuel elsewhere' in qhp_text):
@@ -141,6 +143,20 @@ def check(qhp, root, work, chmcmd, generator):
                 target = link.split('/doc/')[1].split('#')[0].rstrip('"')
                 if target not in files:
                     wrong.append('%s is no file of handbook.qch' % target)
+            # The collection gains a book of a new name; one whose namespace it has is refused.
+            os.makedirs(os.path.join(work, 'more'), exist_ok=True)
+            shutil.copy(os.path.join(work, 'en', 'handbook.chm'),
+                        os.path.join(work, 'more', 'Other.chm'))
+            added, err = run_shelf(qhp, work, ['more/Other.chm'], ['--qch', '--collection',
+                                                                   'help'], env)
+            names = sorted(n for (n,) in sqlite3.connect(os.path.join(lib, 'help.qhc')).execute(
+                'SELECT Name FROM NamespaceTable'))
+            if added != 0 or names != sorted(expected + ['other']):
+                wrong.append('adding to the collection: status %d, %s' % (added, names))
+            again, err = run_shelf(qhp, work, ['master.chm'], ['--qch', '--collection', 'help'],
+                                   env)
+            if again != 1 or 'registers master (master.chm) already' not in err:
+                wrong.append('a namespace registered already: status %d, %s' % (again, err))
             moved = qch.execute("SELECT f.Name FROM IndexTable i JOIN FileNameTable f ON "
                                 "i.FileId = f.FileId WHERE i.Name = 'fuel elsewhere'").fetchall()
             if moved != [('fuel.html',)]:

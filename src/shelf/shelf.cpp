@@ -17,6 +17,7 @@
 #include "project/output_folder.h"
 #include "project/pages.h"
 #include "project/project_files.h"
+#include "shelf/collection.h"
 #include "shelf/jobs.h"
 
 namespace sitemap {
@@ -55,8 +56,9 @@ bool write_new_file(const std::string& path, const std::string& text) {
 }
 
 // A collection project over the books' .qhp files: with `generate`, each built into its .qch
-// beside it; every .qch registered.
-std::string collection_project(const std::vector<std::string>& qhps, bool generate) {
+// beside it; every .qch registered, after those of `registered_qchs`.
+std::string collection_project(const std::vector<std::string>& qhps, bool generate,
+                               const std::vector<std::string>& registered_qchs = {}) {
   std::string text =
       "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<QHelpCollectionProject version=\"1.0\">\n"
       "  <docFiles>\n";
@@ -73,6 +75,11 @@ std::string collection_project(const std::vector<std::string>& qhps, bool genera
     text += "    </generate>\n";
   }
   text += "    <register>\n";
+  for (const std::string& qch : registered_qchs) {
+    text += "      <file>";
+    XmlText::append_escaped(text, qch);
+    text += "</file>\n";
+  }
   for (const std::string& qhp : qhps) {
     text += "      <file>";
     XmlText::append_escaped(text, qch_of(qhp));
@@ -287,14 +294,38 @@ int run_shelf(const ShelfRun& run) {
     std::fprintf(stderr, "Error: Failed to create %s.\n", run.dir.c_str());
     return 1;
   }
-  // A collection of the user's holds books registered by hand: never written over.
+  // An existing collection file gains the shelf's books, none of whose namespaces it may
+  // register already; a collection project of the user's is never written over.
+  std::vector<RegisteredBook> registered;
   struct stat st;
   if (::lstat(collection.c_str(), &st) == 0) {
-    std::fprintf(stderr,
-                 "Error: %s exists already: give another name with --collection, or remove "
-                 "it.\n",
-                 collection.c_str());
-    return 1;
+    std::string error;
+    if (!run.qch) {
+      std::fprintf(stderr,
+                   "Error: %s exists already: give another name with --collection, or remove "
+                   "it.\n",
+                   collection.c_str());
+      return 1;
+    }
+    if (!read_collection(collection, registered, error)) {
+      std::fprintf(stderr, "Error: %s\n", error.c_str());
+      return 1;
+    }
+    std::string taken;
+    for (const ShelfBook& book : plan_shelf(run.inputs, run.dir)) {
+      for (const RegisteredBook& known : registered) {
+        if (known.namespace_name == book.namespace_name) {
+          taken += (taken.empty() ? "" : ", ") + book.namespace_name + " (" + book.input + ")";
+        }
+      }
+    }
+    if (!taken.empty()) {
+      std::fprintf(stderr,
+                   "Error: %s registers %s already: convert into another --collection, or "
+                   "remove those books from it first.\n",
+                   collection.c_str(), taken.c_str());
+      return 1;
+    }
   }
   int status = 0;
   std::vector<std::string> qhps, merged;
@@ -477,23 +508,28 @@ int run_shelf(const ShelfRun& run) {
     }
     return status;
   }
-  // The project of the collection goes once the collection file is made from it.
+  // The project of the collection goes once the collection file is made from it, aside and
+  // then renamed into place: never half written, and the books it registered before stay.
   const std::string project_name = "." + run.collection + ".qhcp";
   const std::string project = prefix + project_name;
-  if (!write_new_file(project, collection_project(qhps, false))) {
+  const std::string aside_name = "." + run.collection + "-new.qhc";
+  const std::string aside = prefix + aside_name;
+  std::vector<std::string> registered_qchs;
+  for (const RegisteredBook& known : registered) registered_qchs.push_back(known.file);
+  if (!write_new_file(project, collection_project(qhps, false, registered_qchs))) {
     std::fprintf(stderr, "Error: Failed to write %s.\n", project.c_str());
     return 1;
   }
   std::string output;
-  const bool made =
-      run.generate(run.dir.empty() ? "." : run.dir, project_name, run.collection + ".qhc", output);
+  bool made = run.generate(run.dir.empty() ? "." : run.dir, project_name, aside_name, output);
   ::unlink(project.c_str());
   if (InterruptGuard::interrupted()) {
-    ::unlink(collection.c_str());
+    ::unlink(aside.c_str());
     return take_back();
   }
+  made = made && ::rename(aside.c_str(), collection.c_str()) == 0;
   if (!made) {
-    ::unlink(collection.c_str());
+    ::unlink(aside.c_str());
     std::fwrite(output.data(), 1, output.size(), stderr);
     std::fprintf(stderr, "Error: qhelpgenerator failed on the collection %s.\n",
                  collection.c_str());
