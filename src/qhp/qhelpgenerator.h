@@ -6,6 +6,11 @@
 
 namespace sitemap {
 
+// The error line's message where find_qhelpgenerator() finds none.
+inline constexpr const char* QHELPGENERATOR_NOT_FOUND =
+    "qhelpgenerator not found: install it (qt6-documentation-tools), or set $QHELPGENERATOR to "
+    "it.";
+
 // qhelpgenerator as $QHELPGENERATOR names it (passed over where it names no program), else on
 // PATH, else in Qt 6's and Qt 5's usual folders; empty when there is none.
 std::string find_qhelpgenerator();

@@ -22,6 +22,8 @@
 #include "project/pages.h"
 #include "project/project_files.h"
 #include "qhp/qhelpgenerator.h"
+#include "shelf/jobs.h"
+#include "shelf/shelf.h"
 
 namespace sitemap {
 
@@ -607,9 +609,7 @@ BookReport convert_one_book(QhpOptions& options, std::vector<std::string>* merge
   // The .qhp is complete and stays, whatever becomes of this step.
   const std::string generator = find_qhelpgenerator();
   if (generator.empty()) {
-    report.err +=
-        "Error: qhelpgenerator not found: install it (qt6-documentation-tools), or set "
-        "$QHELPGENERATOR to it.\n";
+    report.err += std::string("Error: ") + QHELPGENERATOR_NOT_FOUND + "\n";
     report.status = 1;
     return report;
   }
@@ -620,6 +620,41 @@ BookReport convert_one_book(QhpOptions& options, std::vector<std::string>* merge
     report.status = 1;
   }
   return report;
+}
+
+int run_shelf_of_books(const QhpOptions& options) {
+  ShelfRun shelf;
+  shelf.inputs = options.inputs;
+  shelf.dir = options.output_dir;
+  shelf.collection = options.collection;
+  shelf.qch = options.qch;
+  shelf.virtual_folder = options.settings.virtual_folder;
+  shelf.jobs = options.jobs != 0 ? options.jobs : processor_count();
+  shelf.convert = [&options](const ShelfBook& book) {
+    QhpOptions one = options;
+    one.qch = false;  // built once the links between the books are made
+    one.project = book.input;
+    one.output_dir = book.folder;
+    one.settings.namespace_name = book.namespace_name;
+    one.namespace_given = true;
+    ShelfOutcome outcome;
+    BookReport report = convert_one_book(one, &outcome.merged_books);
+    outcome.status = report.status;
+    outcome.out = std::move(report.out);
+    outcome.err = std::move(report.err);
+    outcome.qhp = std::move(report.qhp);
+    return outcome;
+  };
+  shelf.generate = [](const std::string& folder, const std::string& input,
+                      const std::string& result, std::string& output) {
+    const std::string generator = find_qhelpgenerator();
+    if (generator.empty()) {
+      output = std::string("Error: ") + QHELPGENERATOR_NOT_FOUND + "\n";
+      return false;
+    }
+    return run_generator(generator, folder, input, result, output);
+  };
+  return run_shelf(shelf);
 }
 
 int run_sitemap_to_qhp(QhpOptions& options) {

@@ -23,4 +23,7 @@ BookReport convert_one_book(QhpOptions& options, std::vector<std::string>* merge
 // The same, printing what the run has to say; the exit status.
 int run_sitemap_to_qhp(QhpOptions& options);
 
+// The books of `options.inputs` as a shelf (see run_shelf); the exit status.
+int run_shelf_of_books(const QhpOptions& options);
+
 }  // namespace sitemap

@@ -473,8 +473,15 @@ int run_shelf(const ShelfRun& run) {
     run_tasks(
         built.size(), run.jobs,
         [&](std::size_t b) {
+          // The .qch alone: the shelf's collection stands for a collection file of each book's.
+          const std::string& qhp = converted[built[b]].qhp;
+          const std::size_t slash = qhp.rfind('/');
+          const std::string name = qhp.substr(slash == std::string::npos ? 0 : slash + 1);
           std::string output;
-          return (run.generate_book(converted[built[b]].qhp, output) ? "1" : "0") + output;
+          const bool built_whole =
+              run.generate(slash == std::string::npos ? "." : qhp.substr(0, slash), name,
+                           name.substr(0, name.size() - 4) + ".qch", output);
+          return (built_whole ? "1" : "0") + output;
         },
         [&](std::size_t b, std::string result, bool done) {
           made[b] = done && !result.empty() && result[0] == '1';

@@ -39,11 +39,10 @@ struct ShelfRun {
   unsigned jobs = 1;  // books converted (and built) at once, each in a process of its own
   // Converts one book as it is converted alone, without building its .qch.
   std::function<ShelfOutcome(const ShelfBook&)> convert;
-  // With qch: builds a book's .qch from its .qhp; false, with what was said, when it failed.
-  std::function<bool(const std::string& qhp, std::string& output)> generate_book;
-  // With qch: runs qhelpgenerator in `folder` on the collection project `qhcp`, for the
-  // collection file `qhc`; false, with what it said, when it failed.
-  std::function<bool(const std::string& folder, const std::string& qhcp, const std::string& qhc,
+  // With qch: runs qhelpgenerator in `folder` on `input` (a book's .qhp, or the collection
+  // project), for `result` (its .qch, or the collection file); false, with what was said, when
+  // it failed.
+  std::function<bool(const std::string& folder, const std::string& input, const std::string& result,
                      std::string& output)>
       generate;
 };
