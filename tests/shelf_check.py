@@ -165,6 +165,28 @@ def check(qhp, root, work, chmcmd, generator):
     return wrong
 
 
+def check_order(qhp, work, chmcmd):
+    """What the books say comes in input order, however they end: a book of 1,500 pages that
+    warns, then one that is no book and fails at once, two at a time."""
+    sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+    import chm_check
+    folder = os.path.join(work, 'src-slow')
+    chm_check.large_project(folder, 1500)
+    with open(os.path.join(folder, 'toc.hhc')) as f:
+        toc = f.read()
+    with open(os.path.join(folder, 'toc.hhc'), 'w') as f:
+        f.write(toc.replace('</UL>', '<LI><OBJECT type="text/sitemap"><param name="Name" '
+                            'value="Gone"><param name="Local" value="gone.html"></OBJECT></UL>', 1))
+    subprocess.run([chmcmd, 'large.hhp'], cwd=folder, capture_output=True)
+    shutil.copy(os.path.join(folder, 'large.chm'), os.path.join(work, 'slow.chm'))
+    shutil.rmtree(os.path.join(work, 'lib'), ignore_errors=True)
+    status, err = run_shelf(qhp, work, ['slow.chm', 'bad.chm'], ['-j', '2'], os.environ)
+    books = [l.split(':')[0] for l in err.splitlines() if l.startswith(('slow.chm:', 'bad.chm:'))]
+    wrong = [] if books == ['slow.chm', 'bad.chm'] else ['lines in the order %s' % books]
+    print('what books say, in input order: %s' % ('; '.join(wrong) or 'ok'))
+    return wrong
+
+
 def check_interrupt(qhp, work, books):
     """Ctrl-C while the books' .qch files are built: a stand-in qhelpgenerator that writes half
     a .qch and waits. Every folder that holds no whole book goes, no collection stays."""
@@ -202,6 +224,7 @@ def main():
     os.makedirs(work)
     wrong = check(qhp, root, work, chmcmd, generator)
     wrong += check_interrupt(qhp, work, ['en/handbook.chm', 'de/handbook.chm', 'master.chm'])
+    wrong += check_order(qhp, work, chmcmd)
     sys.exit(1 if wrong else 0)
 
 
