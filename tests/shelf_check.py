@@ -69,10 +69,14 @@ def compile_books(root, chmcmd, work):
     return ['en/handbook.chm', 'de/handbook.chm', 'master.chm', 'bad.chm']
 
 
-def run_shelf(qhp, work, books, extra, env):
-    done = subprocess.run([qhp] + extra + ['--output-dir', 'lib'] + books, cwd=work,
+def run_shelf_in(qhp, work, books, extra, folder, env):
+    done = subprocess.run([qhp] + extra + ['--output-dir', folder] + books, cwd=work,
                           capture_output=True, env=env)
     return done.returncode, done.stderr.decode(errors='replace')
+
+
+def run_shelf(qhp, work, books, extra, env):
+    return run_shelf_in(qhp, work, books, extra, 'lib', env)
 
 
 def check(qhp, root, work, chmcmd, generator):
@@ -180,10 +184,60 @@ def check_order(qhp, work, chmcmd):
     subprocess.run([chmcmd, 'large.hhp'], cwd=folder, capture_output=True)
     shutil.copy(os.path.join(folder, 'large.chm'), os.path.join(work, 'slow.chm'))
     shutil.rmtree(os.path.join(work, 'lib'), ignore_errors=True)
-    status, err = run_shelf(qhp, work, ['slow.chm', 'bad.chm'], ['-j', '2'], os.environ)
+    # (A project file on the shelf too, whose book links know it by the name it compiles to.)
+    status, err = run_shelf(qhp, work, ['slow.chm', 'bad.chm', 'src-en/handbook.hhp'],
+                            ['-j', '2'], os.environ)
     books = [l.split(':')[0] for l in err.splitlines() if l.startswith(('slow.chm:', 'bad.chm:'))]
+    if not os.path.exists(os.path.join(work, 'lib', 'handbook', 'handbook.qhp')):
+        books.append('no handbook.qhp from the project file')
     wrong = [] if books == ['slow.chm', 'bad.chm'] else ['lines in the order %s' % books]
     print('what books say, in input order: %s' % ('; '.join(wrong) or 'ok'))
+    return wrong
+
+
+def check_failures(qhp, work):
+    """A shelf's own failures, each with its one line and status 1: a folder that cannot be
+    made, a collection that is no collection, qhelpgenerator failing on a book and on the
+    collection (stand-ins); and the progress line on a terminal."""
+    wrong = []
+    books = ['en/handbook.chm', 'master.chm']
+    open(os.path.join(work, 'a-file'), 'w').close()
+    status, err = run_shelf_in(qhp, work, books, [], 'a-file/lib', os.environ)
+    if status != 1 or 'Error: Failed to create a-file/lib.' not in err:
+        wrong.append('a folder under a file: %d %s' % (status, err.strip()))
+    shutil.rmtree(os.path.join(work, 'lib'), ignore_errors=True)
+    os.makedirs(os.path.join(work, 'lib'))
+    with open(os.path.join(work, 'lib', 'help.qhc'), 'w') as f:
+        f.write('no collection\n')
+    status, err = run_shelf(qhp, work, books, ['--qch'], os.environ)
+    if status != 1 or 'Error: Failed to read the collection lib/help.qhc.' not in err:
+        wrong.append('a collection that is none: %d %s' % (status, err.strip()))
+    for name, script, line in (
+            ('fails-on-books', 'echo "no help for you"; exit 1',
+             'master.chm: Error: qhelpgenerator failed on lib/master/master.qhp.'),
+            ('fails-on-collection', 'case "$3" in *.qhc) exit 1 ;; esac; echo book >"$3"',
+             'Error: qhelpgenerator failed on the collection lib/help.qhc.')):
+        stand_in = os.path.join(work, name)
+        with open(stand_in, 'w') as f:
+            f.write('#!/bin/sh\n%s\n' % script)
+        os.chmod(stand_in, 0o755)
+        shutil.rmtree(os.path.join(work, 'lib'), ignore_errors=True)
+        status, err = run_shelf(qhp, work, books, ['--qch'],
+                                dict(os.environ, QHELPGENERATOR=stand_in))
+        if status != 1 or line not in err.splitlines() or os.path.exists(
+                os.path.join(work, 'lib', 'help.qhc')):
+            wrong.append('%s: %d %s' % (name, status, err.strip()[-300:]))
+    shutil.rmtree(os.path.join(work, 'lib'), ignore_errors=True)
+    # On a terminal (script(1) makes one), one line counts the books and goes at the end.
+    command = ' '.join([qhp, '-j', '1', '--output-dir', 'lib'] + books)
+    done = subprocess.run(['script', '-q', '-c', command, '/dev/null'], cwd=work,
+                          capture_output=True, stdin=subprocess.DEVNULL)
+    shown = done.stdout.decode(errors='replace')
+    last = shown[shown.rfind('[2/2]'):]
+    if shutil.which('script') and ('[1/2] en/handbook.chm' not in shown or
+                                   '\r\033[K' not in last):
+        wrong.append('progress line: %r' % shown[-200:])
+    print('a shelf\'s own failures and its progress line: %s' % ('; '.join(wrong) or 'ok'))
     return wrong
 
 
@@ -225,6 +279,7 @@ def main():
     wrong = check(qhp, root, work, chmcmd, generator)
     wrong += check_interrupt(qhp, work, ['en/handbook.chm', 'de/handbook.chm', 'master.chm'])
     wrong += check_order(qhp, work, chmcmd)
+    wrong += check_failures(qhp, work)
     sys.exit(1 if wrong else 0)
 
 
