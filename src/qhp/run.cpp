@@ -1,5 +1,6 @@
 #include "qhp/run.h"
 
+#include <fnmatch.h>
 #include <limits.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -315,6 +316,23 @@ std::string named_file(QhpRun& run, const FileNames& files, const std::string& n
   return path;
 }
 
+// Adds the files of the project that `pattern` (a [FILES] line with wildcards, '\\' or '/'
+// between folders, any letter case) matches; false where it matches none.
+bool add_matching_files(const FileNames& files, const std::string& pattern,
+                        std::vector<std::string>& matched) {
+  std::string wanted = ascii_lower(pattern);
+  std::replace(wanted.begin(), wanted.end(), '\\', '/');
+  while (wanted.compare(0, 2, "./") == 0) wanted.erase(0, 2);
+  bool any = false;
+  for (const std::string& file : files.all()) {
+    if (::fnmatch(wanted.c_str(), ascii_lower(file).c_str(), FNM_PATHNAME) == 0) {
+      matched.push_back(file);
+      any = true;
+    }
+  }
+  return any;
+}
+
 // A project read, into a folder of its own: its sitemaps converted, the .qhp written, the files
 // it packs copied there (or, where `written` lists them, already there: a book's files).
 Outcome convert_book(QhpRun& run, OutputFolder& out, const ProjectFile& project,
@@ -407,6 +425,14 @@ Outcome convert_book(QhpRun& run, OutputFolder& out, const ProjectFile& project,
   if (!in_place && !out.open(dir, error)) return fail_run(run, error);
   std::vector<std::string> packed_start;
   for (const std::string& file : project.files) {
+    if (file.find_first_of("*?") != std::string::npos) {
+      // HTML Help Workshop takes wildcards in [FILES] ("html\\*.htm"): every file they match.
+      if (!add_matching_files(settings.files, file, packed_start)) {
+        run.warnings += "Warning: " + file + ", which " + run.options.project +
+                        " names as files to pack, matches no file.\n";
+      }
+      continue;
+    }
     const std::string path = named_file(run, settings.files, file, "a file to pack");
     if (!path.empty()) packed_start.push_back(path);
   }
