@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "convert/html_parser.h"
+#include "io/file_names.h"
 #include "output/xml_text.h"
 
 namespace sitemap {
@@ -60,23 +61,6 @@ struct OpenHeading {
   std::size_t event;
   int depth;
 };
-
-// The book a Merge value names ("other.chm::/other.hhc", "C:\\help\\other.chm"): its file name.
-std::string merged_book(std::string_view value) {
-  value = value.substr(0, value.find("::"));
-  const std::size_t slash = value.find_last_of("/\\");
-  if (slash != std::string_view::npos) value.remove_prefix(slash + 1);
-  return std::string(value);
-}
-
-bool same_ignoring_case(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
-    if (lower(a[i]) != lower(b[i])) return false;
-  }
-  return true;
-}
 
 // What the parser's callbacks see of one file.
 struct SitemapReader {
@@ -161,13 +145,12 @@ struct SitemapReader {
 
   void contents_entry() {
     if (locals.empty() && !merge.empty()) {
-      // Another book's contents, pulled in where HTML Help finds that book: no entry of ours.
-      if (merged_books == nullptr) return;
-      const std::string book = merged_book(merge);
-      for (const std::string& known : *merged_books) {
-        if (same_ignoring_case(known, book)) return;
+      // Another book's contents, pulled in where HTML Help finds that book ("other.chm::/x.hhc",
+      // "C:\\help\\other.chm"): no entry of ours.
+      if (merged_books != nullptr) {
+        add_name_once(*merged_books,
+                      file_name_of(std::string_view(merge).substr(0, merge.find("::"))));
       }
-      if (!book.empty()) merged_books->push_back(book);
       return;
     }
     // The headings that the list of this entry is not under got no page below them.

@@ -25,6 +25,20 @@ std::string ascii_lower(std::string_view text) {
   return out;
 }
 
+std::string_view file_name_of(std::string_view path) {
+  const std::size_t slash = path.find_last_of("/\\");
+  return slash == std::string_view::npos ? path : path.substr(slash + 1);
+}
+
+void add_name_once(std::vector<std::string>& names, std::string_view name) {
+  if (name.empty()) return;
+  const std::string lower = ascii_lower(name);
+  for (const std::string& known : names) {
+    if (ascii_lower(known) == lower) return;
+  }
+  names.emplace_back(name);
+}
+
 bool ends_with_ignoring_case(std::string_view name, std::string_view ending) {
   return name.size() >= ending.size() &&
          std::equal(ending.begin(), ending.end(), name.end() - ending.size(),

@@ -47,4 +47,12 @@ std::string ascii_lower(std::string_view text);
 // Whether `name` ends in `ending` (given in lower case), ASCII letters of any case alike.
 bool ends_with_ignoring_case(std::string_view name, std::string_view ending);
 
+// The name of a file without its folder ('/' or '\\' before it): "other.chm" for
+// "C:\\help\\other.chm".
+std::string_view file_name_of(std::string_view path);
+
+// Adds `name` to `names` unless it is empty or stands there already in some ASCII letter case
+// (the names of books, which HTML Help finds in any case).
+void add_name_once(std::vector<std::string>& names, std::string_view name);
+
 }  // namespace sitemap

@@ -24,8 +24,7 @@ bool is_style_sheet(std::string_view name) { return ends_with_ignoring_case(name
 }  // namespace
 
 std::string stem_of(std::string_view path) {
-  const std::size_t slash = path.find_last_of("/\\");
-  if (slash != std::string_view::npos) path.remove_prefix(slash + 1);
+  path = file_name_of(path);
   const std::size_t dot = path.rfind('.');
   if (dot != std::string_view::npos && dot > 0) path = path.substr(0, dot);
   return std::string(path);

@@ -73,20 +73,6 @@ struct QhpRun {
   std::vector<std::string>* merged_out = nullptr;
 };
 
-// The file name of a merged book as a project or contents names it ("sub\\other.chm").
-std::string book_file_name(std::string_view named) {
-  const std::size_t slash = named.find_last_of("/\\");
-  return std::string(slash == std::string_view::npos ? named : named.substr(slash + 1));
-}
-
-// Adds `book` to `books` unless it stands there already in some letter case.
-void add_book(std::vector<std::string>& books, const std::string& book) {
-  for (const std::string& known : books) {
-    if (ascii_lower(known) == ascii_lower(book)) return;
-  }
-  if (!book.empty()) books.push_back(book);
-}
-
 Outcome fail_run(QhpRun& run, std::string_view message) {
   fail(run.report, message);
   return Outcome::failure;
@@ -235,9 +221,9 @@ Outcome convert_sitemaps(QhpRun& run, const SitemapFile& contents_sitemap,
   if (outcome == Outcome::success && !index_has_entries) {
     run.warnings += "Warning: no entries in " + index_name + ": the help gets no keywords.\n";
   }
-  for (const std::string& book : run.project_merges) add_book(merged_books, book);
+  for (const std::string& book : run.project_merges) add_name_once(merged_books, book);
   if (outcome == Outcome::success && run.merged_out != nullptr) {
-    for (const std::string& book : merged_books) add_book(*run.merged_out, book);
+    for (const std::string& book : merged_books) add_name_once(*run.merged_out, book);
   } else if (outcome == Outcome::success && !merged_books.empty()) {
     std::string books;
     for (const std::string& book : merged_books) books += (books.empty() ? "" : ", ") + book;
@@ -415,7 +401,7 @@ Outcome convert_book(QhpRun& run, OutputFolder& out, const ProjectFile& project,
   }
   if (!options.namespace_given) settings.namespace_name = namespace_of(project.name);
   for (const std::string& book : project.merge_files) {
-    add_book(run.project_merges, book_file_name(book));
+    add_name_once(run.project_merges, file_name_of(book));
   }
   const std::string dir = options.output_dir.empty() ? project.name : options.output_dir;
   const std::string qhp_name = options.output_given ? settings.output_name : project.name + ".qhp";

@@ -33,11 +33,6 @@ std::string unique_name(const std::string& base, std::set<std::string>& taken) {
   return name;
 }
 
-std::string file_name_of(std::string_view path) {
-  const std::size_t slash = path.find_last_of("/\\");
-  return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
-}
-
 // `path` relative to the shelf's folder `dir`, where the collection project lies.
 std::string relative_to(const std::string& dir, const std::string& path) {
   if (dir.empty()) return path;
@@ -379,10 +374,7 @@ int run_shelf(const ShelfRun& run) {
           }
           converted.push_back({&books[printed], o.qhp});
           for (const std::string& name : o.merged_books) {
-            bool known = on_shelf.count(ascii_lower(name)) != 0;
-            for (const std::string& m : merged)
-              known = known || ascii_lower(m) == ascii_lower(name);
-            if (!known) merged.push_back(name);
+            if (on_shelf.count(ascii_lower(name)) == 0) add_name_once(merged, name);
           }
         }
       });
