@@ -96,6 +96,29 @@ std::string named_lines(const std::string& name, const std::string& text) {
   return out;
 }
 
+// The names other books know a book of the shelf by: its file name, and for a project the
+// book it compiles to.
+std::vector<std::string> names_on_shelf(const std::string& input) {
+  std::vector<std::string> names;
+  add_name_once(names, file_name_of(input));
+  add_name_once(names, stem_of(input) + ".chm");
+  return names;
+}
+
+// One warning for the links of a book into books that are not on the shelf, counted by book.
+void warn_of_links_elsewhere(const ShelfBook& book, const std::map<std::string, int>& missing) {
+  if (missing.empty()) return;
+  int count = 0;
+  std::string names;
+  for (const auto& [name, n] : missing) {
+    count += n;
+    names += (names.empty() ? "" : ", ") + name;
+  }
+  std::fprintf(stderr, "%s: Warning: %d %s into books not on the shelf (%s) left as %s.\n",
+               book.input.c_str(), count, count == 1 ? "link" : "links", names.c_str(),
+               count == 1 ? "it is" : "they are");
+}
+
 // Writes `text` over the file `path` of a book the shelf wrote: aside, then renamed.
 bool replace_file(const std::string& path, const std::string& text) {
   const std::string aside = path + ".shelf-tmp";
@@ -106,10 +129,10 @@ bool replace_file(const std::string& path, const std::string& text) {
 }
 
 // Rewrites the links into other books of the shelf in the pages of `book`.
-bool link_pages(const BookLinks& links, const ShelfBook& book,
+bool link_pages(const BookLinks& links, const ShelfBook& book, const std::vector<ListedFile>& files,
                 std::map<std::string, int>& missing) {
-  std::string bytes, ignored;
-  for (const ListedFile& file : list_folder_files(book.folder, ignored)) {
+  std::string bytes;
+  for (const ListedFile& file : files) {
     if (!is_html_page(file.name)) continue;
     const std::string path = book.folder + "/" + file.disk_name();
     if (!read_file(path, bytes)) return false;
@@ -289,6 +312,7 @@ int run_shelf(const ShelfRun& run) {
     std::fprintf(stderr, "Error: Failed to create %s.\n", run.dir.c_str());
     return 1;
   }
+  const std::vector<ShelfBook> books = plan_shelf(run.inputs, run.dir);
   // An existing collection file gains the shelf's books, none of whose namespaces it may
   // register already; a collection project of the user's is never written over.
   std::vector<RegisteredBook> registered;
@@ -307,7 +331,7 @@ int run_shelf(const ShelfRun& run) {
       return 1;
     }
     std::string taken;
-    for (const ShelfBook& book : plan_shelf(run.inputs, run.dir)) {
+    for (const ShelfBook& book : books) {
       for (const RegisteredBook& known : registered) {
         if (known.namespace_name == book.namespace_name) {
           taken += (taken.empty() ? "" : ", ") + book.namespace_name + " (" + book.input + ")";
@@ -326,17 +350,15 @@ int run_shelf(const ShelfRun& run) {
   std::vector<std::string> qhps, merged;
   std::set<std::string> on_shelf;
   for (const std::string& input : run.inputs) {
-    on_shelf.insert(ascii_lower(file_name_of(input)));
-    // A project is on the shelf as the book it compiles to, too.
-    on_shelf.insert(ascii_lower(stem_of(input)) + ".chm");
+    for (const std::string& name : names_on_shelf(input)) on_shelf.insert(ascii_lower(name));
   }
   // Each book converted side by side, what it says printed in input order; those that
   // converted kept.
   struct Converted {
     const ShelfBook* book;
     std::string qhp;
+    std::vector<ListedFile> files;  // what its folder holds, once it is converted
   };
-  const std::vector<ShelfBook> books = plan_shelf(run.inputs, run.dir);
   const std::size_t total = books.size();
   // The folders this run may take back after an interrupt: those that held nothing before.
   std::vector<bool> ours(total), whole(total, false);
@@ -372,7 +394,7 @@ int run_shelf(const ShelfRun& run) {
             status = 1;
             continue;
           }
-          converted.push_back({&books[printed], o.qhp});
+          converted.push_back({&books[printed], o.qhp, {}});
           for (const std::string& name : o.merged_books) {
             if (on_shelf.count(ascii_lower(name)) == 0) add_name_once(merged, name);
           }
@@ -391,16 +413,16 @@ int run_shelf(const ShelfRun& run) {
   if (InterruptGuard::interrupted()) return take_back();
   // The links between them, once every book's files are known.
   BookLinks links(run.virtual_folder);
-  for (const Converted& c : converted) {
-    std::vector<std::string> files;
+  for (Converted& c : converted) {
     std::string ignored;
-    for (ListedFile& file : list_folder_files(c.book->folder, ignored)) {
-      if (!file.tool_file) files.push_back(std::move(file.name));
+    c.files = list_folder_files(c.book->folder, ignored);
+    std::vector<std::string> files;
+    for (const ListedFile& file : c.files) {
+      if (!file.tool_file) files.push_back(file.name);
     }
     const FileNames names(std::move(files));
-    links.add(file_name_of(c.book->input), c.book->namespace_name, names);
-    if (ascii_lower(file_name_of(c.book->input)) != ascii_lower(stem_of(c.book->input)) + ".chm") {
-      links.add(stem_of(c.book->input) + ".chm", c.book->namespace_name, names);
+    for (const std::string& name : names_on_shelf(c.book->input)) {
+      links.add(name, c.book->namespace_name, names);
     }
   }
   // Pages and .qhp files first, for every book: a keyword may move into a book before it.
@@ -409,7 +431,7 @@ int run_shelf(const ShelfRun& run) {
   for (std::size_t i = 0; i < converted.size(); ++i) {
     const Converted& c = converted[i];
     std::map<std::string, int> missing;
-    linked[i] = link_pages(links, *c.book, missing) &&
+    linked[i] = link_pages(links, *c.book, c.files, missing) &&
                 link_qhp(links, *c.book, c.qhp, qhp_texts[i], missing);
     if (!linked[i]) {
       std::fprintf(stderr, "%s: Error: Failed to write the links of %s.\n", c.book->input.c_str(),
@@ -417,17 +439,7 @@ int run_shelf(const ShelfRun& run) {
       status = 1;
       continue;
     }
-    if (!missing.empty()) {
-      int count = 0;
-      std::string names;
-      for (const auto& [name, n] : missing) {
-        count += n;
-        names += (names.empty() ? "" : ", ") + name;
-      }
-      std::fprintf(stderr, "%s: Warning: %d %s into books not on the shelf (%s) left as %s.\n",
-                   c.book->input.c_str(), count, count == 1 ? "link" : "links", names.c_str(),
-                   count == 1 ? "it is" : "they are");
-    }
+    warn_of_links_elsewhere(*c.book, missing);
   }
   for (std::size_t i = 0; i < converted.size(); ++i) {
     const Converted& c = converted[i];
@@ -446,6 +458,7 @@ int run_shelf(const ShelfRun& run) {
       std::fprintf(stderr, "%s: Error: Failed to write %s.\n", c.book->input.c_str(),
                    c.qhp.c_str());
       status = 1;
+      linked[i] = false;  // no .qch of it, then
       continue;
     }
     if (!run.qch) qhps.push_back(relative_to(run.dir, c.qhp));
