@@ -165,6 +165,19 @@ bool QhpOutput::begin() {
   page_hashes_.reserve(lines);
   page_begins_.reserve(lines);
   entry_open_.assign(1, false);
+  for (const KeywordId& id : settings_.keyword_ids) {
+    std::string ref, name;
+    XmlText::append_escaped(ref, id.ref);
+    XmlText::append_escaped(name, id.id);
+    const auto page = id_pages_.try_emplace(ref);
+    if (page.second) {
+      id_page_order_.push_back(ref);
+      id_titles_.try_emplace(ref.substr(0, ref.find('#')));
+    }
+    page.first->second.file = id.ref.substr(0, id.ref.find('#'));
+    page.first->second.ids.push_back(std::move(name));
+    check_page(id.ref);  // a page an application opens is packed
+  }
   if (!out_.write(element_)) return false;
   if (settings_.root_ref.empty()) return true;
   check_page(settings_.root_ref);
@@ -214,6 +227,7 @@ bool QhpOutput::section(std::string_view ref, std::string_view title) {
     return false;
   }
   append_attribute(element_, " ref=\"", page);
+  if (!id_titles_.empty()) note_id_title();
   if (!write_indent(open_elements_) || !out_.write(element_)) return false;
   tag_open_ = true;
   ++open_elements_;
@@ -283,6 +297,7 @@ bool QhpOutput::write_keywords() {
     return std::string_view(keywords_).substr(begin, end - begin);
   };
   const std::vector<bool> repeated = find_repeats(keyword_hashes_, line);
+  if (!id_pages_.empty()) return write_keywords_with_ids(repeated);
   // The lines left are written in stretches as long as possible.
   for (std::size_t i = 0; i < count;) {
     if (repeated[i]) {
@@ -295,6 +310,84 @@ bool QhpOutput::write_keywords() {
     const std::size_t stop = end < count ? keyword_begins_[end] : keywords_.size();
     if (!out_.write(keywords_.data() + begin, stop - begin)) return false;
     i = end;
+  }
+  return true;
+}
+
+void QhpOutput::note_id_title() {
+  // element_ is <section title="TITLE" ref="REF", both escaped: no '"' within them.
+  constexpr std::string_view TITLE_START = "<section title=\"";
+  constexpr std::string_view REF_START = "\" ref=\"";
+  const std::string_view element = element_;
+  const std::size_t ref_at = element.rfind(REF_START);
+  const std::string_view ref = element.substr(ref_at + REF_START.size());
+  const auto titles = id_titles_.find(std::string(ref.substr(0, ref.find('#'))));
+  if (titles == id_titles_.end()) return;
+  const std::string title(element.substr(TITLE_START.size(), ref_at - TITLE_START.size()));
+  if (!title.empty() &&
+      std::find(titles->second.begin(), titles->second.end(), title) == titles->second.end()) {
+    titles->second.push_back(title);
+  }
+}
+
+bool QhpOutput::write_keywords_with_ids(const std::vector<bool>& repeated) {
+  // A keyword line is KEYWORD_START, its name, REF_START, its ref and LINE_END.
+  constexpr std::string_view REF_START = "\" ref=\"";
+  constexpr std::string_view LINE_END = "\"/>\n";
+  const std::size_t count = keyword_begins_.size();
+  std::string line;
+  for (std::size_t i = 0; i < count; ++i) {
+    if (repeated[i]) continue;
+    const std::size_t begin = keyword_begins_[i];
+    const std::size_t end = i + 1 < count ? keyword_begins_[i + 1] : keywords_.size();
+    const std::string_view text = std::string_view(keywords_).substr(begin, end - begin);
+    const std::size_t ref_at = text.rfind(REF_START);
+    const std::size_t ref_begin = ref_at + REF_START.size();
+    const auto page = id_pages_.find(
+        std::string(text.substr(ref_begin, text.size() - LINE_END.size() - ref_begin)));
+    if (page == id_pages_.end()) {
+      if (!out_.write(text)) return false;
+      continue;
+    }
+    IdPage& ids = page->second;
+    ids.names.emplace_back(text.substr(KEYWORD_START.size(), ref_at - KEYWORD_START.size()));
+    if (ids.placed == ids.ids.size()) {
+      if (!out_.write(text)) return false;
+      continue;
+    }
+    // The id goes on this keyword: Assistant's Index shows the row as before.
+    line.assign(text.substr(0, ref_at + 1));
+    line.append(" id=\"").append(ids.ids[ids.placed++]).append(1, '"');
+    line.append(text.substr(ref_at + 1));
+    if (!out_.write(line)) return false;
+  }
+  // The ids left get keywords of their own, named as the contents name their page, else as the
+  // page names itself, else as its file is named: a name the Index shows once for the page
+  // where one is left, else one of them again.
+  for (const std::string& ref : id_page_order_) {
+    IdPage& ids = id_pages_[ref];
+    if (ids.placed == ids.ids.size()) continue;
+    const std::string file = ref.substr(0, ref.find('#'));
+    std::vector<std::string> names = id_titles_[file];
+    if (settings_.page_title) {
+      std::string title;
+      XmlText::append_escaped(title, settings_.page_title(ids.file));
+      if (!title.empty()) names.push_back(std::move(title));
+    }
+    names.emplace_back(file.substr(file.rfind('/') + 1));
+    for (; ids.placed < ids.ids.size(); ++ids.placed) {
+      std::string name = names.front();
+      for (const std::string& candidate : names) {
+        if (std::find(ids.names.begin(), ids.names.end(), candidate) == ids.names.end()) {
+          name = candidate;
+          break;
+        }
+      }
+      ids.names.push_back(name);
+      line.assign(KEYWORD_START).append(name).append("\" id=\"").append(ids.ids[ids.placed]);
+      line.append(REF_START).append(ref).append(LINE_END);
+      if (!out_.write(line)) return false;
+    }
   }
   return true;
 }

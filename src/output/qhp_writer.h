@@ -7,6 +7,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -17,6 +18,13 @@
 #include "output/xml_text.h"
 
 namespace sitemap {
+
+// A context id (the number or name an application asks its help for, as a string) and the page
+// it opens: a file of the project as the files list names it, with its anchor if any.
+struct KeywordId {
+  std::string id;
+  std::string ref;
+};
 
 struct QhpSettings {
   std::string namespace_name = "ordax.documentation";
@@ -39,6 +47,13 @@ struct QhpSettings {
   // without it, all of `files`.
   std::function<std::vector<std::string>(const std::vector<std::string>& pages)> pack_files =
       nullptr;
+  // The context ids, each written on a keyword of its page: in place of a keyword of the index
+  // with exactly its ref where one is left, else on one more keyword of that ref (so that
+  // Assistant's Index shows no row without a name, and no row twice with one page).
+  std::vector<KeywordId> keyword_ids;
+  // The title of a page (a file of `files`) for such a keyword, where no section names the page;
+  // empty where it has none: then its file's name.
+  std::function<std::string(std::string_view file)> page_title = nullptr;
   // About how many bytes the keyword list will take, if known: room made for them at once.
   std::size_t keyword_bytes_hint = 0;
 };
@@ -76,6 +91,10 @@ class QhpOutput final : public OutputFormat {
   void check_page(std::string_view ref);
   bool write_indent(int depth);
   bool write_keywords();
+  // The keyword list with the context ids on it.
+  bool write_keywords_with_ids(const std::vector<bool>& repeated);
+  // Notes the title of a section just made (in element_) where its page has a context id.
+  void note_id_title();
   // Warns of the pages that name no file; the distinct pages, where the files to pack need them.
   std::vector<std::string> check_pages();
   bool close_entry();
@@ -108,6 +127,20 @@ class QhpOutput final : public OutputFormat {
   LargeString keywords_;
   LargeVector<std::uint64_t> keyword_hashes_;
   LargeVector<std::uint64_t> keyword_begins_;
+
+  // The pages with context ids, by their ref as the .qhp writes it (escaped): the ids (escaped),
+  // how many of them went on keywords of the index, and the names of its keywords so far; its
+  // file as the files list names it.
+  struct IdPage {
+    std::string file;
+    std::vector<std::string> ids;
+    std::size_t placed = 0;
+    std::vector<std::string> names;
+  };
+  std::unordered_map<std::string, IdPage> id_pages_;
+  std::vector<std::string> id_page_order_;
+  // The titles of the sections of each such page (by file, escaped), for the keywords of ids.
+  std::unordered_map<std::string, std::vector<std::string>> id_titles_;
 };
 
 }  // namespace sitemap
