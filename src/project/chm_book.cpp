@@ -290,6 +290,15 @@ ChmSettings ChmBook::settings() {
     }
   }
   if (settings.language == 0) settings.language = u32(reader_->bytes, LANGUAGE_AT);
+  // #IVB: the length of the rest, then pairs of a context number and the offset in #STRINGS of
+  // its page's path.
+  std::string ivb;
+  extract("/#IVB", ivb);
+  const std::size_t stored = ivb.size() < 4 ? 0 : ivb.size() - 4;
+  const std::size_t pairs_end = 4 + std::min<std::size_t>(u32(ivb, 0), stored);
+  for (std::size_t at = 4; at + 8 <= pairs_end; at += 8) {
+    settings.context_ids.emplace_back(u32(ivb, at), text_at(strings, u32(ivb, at + 4)));
+  }
   // #WINDOWS: a count, an entry size, the entries; their texts are offsets into #STRINGS.
   const std::uint32_t count = u32(windows, 0);
   const std::uint32_t entry_size = u32(windows, 4);

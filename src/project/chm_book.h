@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace sitemap {
@@ -26,7 +27,9 @@ struct ChmSettings {
   std::string index;
   std::string default_topic;
   std::string title;
-  std::uint32_t language = 0;         // #SYSTEM's, else the file header's
+  std::uint32_t language = 0;  // #SYSTEM's, else the file header's
+  // #IVB: the context numbers of [MAP], each with the page its alias led to.
+  std::vector<std::pair<std::uint32_t, std::string>> context_ids;
   bool binary_contents_only = false;  // #TOCIDX and no contents file of text
 };
 

@@ -61,6 +61,8 @@ ProjectFile read_project_file(const std::string& path, std::string_view bytes,
   project.title = hhp.title;
   project.files = hhp.files;
   project.merge_files = hhp.merge_files;
+  project.map = hhp.map;
+  project.alias = hhp.alias;
   project.name = stem_of(hhp.compiled_file.empty() ? path : hhp.compiled_file);
   if (project.name.empty()) project.name = stem_of(path);
   return project;

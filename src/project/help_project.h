@@ -3,9 +3,11 @@
 // and the namespace it should get, and the files it packs, copied into the output folder.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "io/file_names.h"
@@ -24,6 +26,11 @@ struct ProjectFile {
   std::string code_page;                 // of its `Language`; empty where it gives none
   std::vector<std::string> files;        // [FILES]
   std::vector<std::string> merge_files;  // [MERGE FILES]: other books, as the project names them
+  // The context ids: a project's [MAP] and [ALIAS] lines (UTF-8), a book's numbers with their
+  // pages.
+  std::string map;
+  std::string alias;
+  std::vector<std::pair<std::uint32_t, std::string>> context_numbers;
 };
 
 // What the project file at `path`, which holds `bytes`, says.

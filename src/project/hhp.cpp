@@ -98,6 +98,11 @@ HhpProject read_hhp(std::string_view text) {
       project.merge_files.emplace_back(l);
       return;
     }
+    if (section == "map" || section == "alias") {
+      std::string& lines = section == "map" ? project.map : project.alias;
+      lines.append(l).append(1, '\n');
+      return;
+    }
     if (eq == std::string_view::npos) return;
     const std::string key = ascii_lower(trimmed(l.substr(0, eq)));
     const std::string value(trimmed(l.substr(eq + 1)));

@@ -20,6 +20,10 @@ struct HhpProject {
   std::uint32_t language = 0;  // the locale ID, 0 when none is given
   std::vector<std::string> files;
   std::vector<std::string> merge_files;  // [MERGE FILES]: the books whose contents it merges
+  // [MAP] and [ALIAS], the context ids an application opens its help at: their lines as they
+  // stand, one after another (a comment may span lines).
+  std::string map;
+  std::string alias;
 };
 
 // The locale ID of `Language=` in [OPTIONS], read from the raw bytes (the key is ASCII), so

@@ -8,13 +8,13 @@
 
 namespace sitemap {
 
-// A file found under the project's folder: its path relative to the folder in UTF-8 with '/'
-// between the parts, and the path on disk where that differs (a name in the project's code
-// page); whether it is one of the help tools' own files.
 // Whether a file is the project's or a help tool's own (sitemaps, project files, books, the
 // outputs of this tool and of qhelpgenerator), not a file the help shows.
 bool is_tool_file(std::string_view name);
 
+// A file found under the project's folder: its path relative to the folder in UTF-8 with '/'
+// between the parts, and the path on disk where that differs (a name in the project's code
+// page); whether it is one of the help tools' own files.
 struct ListedFile {
   std::string name;
   std::string disk;

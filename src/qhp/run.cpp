@@ -18,6 +18,7 @@
 #include "project/charset_labels.h"
 #include "project/chm_book.h"
 #include "project/code_page.h"
+#include "project/context_ids.h"
 #include "project/help_project.h"
 #include "project/output_folder.h"
 #include "project/pages.h"
@@ -319,6 +320,43 @@ bool add_matching_files(const FileNames& files, const std::string& pattern,
   return any;
 }
 
+// The context ids of a project or book, each on a keyword of its page: the keyword of an id whose
+// page the index names nowhere is named by the page's title.
+void read_context_ids(QhpRun& run, const ProjectFile& project, const FileNames& tool_files,
+                      const std::function<std::string(const std::string&)>& disk_path) {
+  QhpSettings& settings = run.options.settings;
+  if (!project.context_numbers.empty()) {
+    settings.keyword_ids = book_context_ids(project.context_numbers, settings.files, run.warnings);
+  } else if (!project.map.empty() || !project.alias.empty()) {
+    // A file the project includes is found as its pages are; else where the path leads (a
+    // header of the program's sources beside the project, "..\\resource.hm").
+    const IncludeReader read = [&](const std::string& name, std::string& text) {
+      std::string path = project_path(settings.files, name);
+      if (path.empty()) path = project_path(tool_files, name);
+      if (path.empty()) {
+        path = name;
+        std::replace(path.begin(), path.end(), '\\', '/');
+        if (path.empty() || path[0] != '/') path = project.folder + path;
+      } else {
+        path = disk_path(path);
+      }
+      std::string bytes;
+      if (!read_file(path, bytes)) return false;
+      text = decode_text(
+          bytes, find_charset(bytes, run.options.encoding, project.code_page, name, run.warnings),
+          true);
+      return true;
+    };
+    settings.keyword_ids = project_context_ids(project.map, project.alias, settings.files, read,
+                                               run.options.project, run.warnings);
+  }
+  if (settings.keyword_ids.empty()) return;
+  const std::string code_page = project.code_page;
+  settings.page_title = [disk_path, code_page](std::string_view file) {
+    return title_of_page(disk_path(std::string(file)), code_page);
+  };
+}
+
 // A project read, into a folder of its own: its sitemaps converted, the .qhp written, the files
 // it packs copied there (or, where `written` lists them, already there: a book's files).
 Outcome convert_book(QhpRun& run, OutputFolder& out, const ProjectFile& project,
@@ -403,6 +441,7 @@ Outcome convert_book(QhpRun& run, OutputFolder& out, const ProjectFile& project,
   for (const std::string& book : project.merge_files) {
     add_name_once(run.project_merges, file_name_of(book));
   }
+  read_context_ids(run, project, sitemaps, disk_path);
   const std::string dir = options.output_dir.empty() ? project.name : options.output_dir;
   const std::string qhp_name = options.output_given ? settings.output_name : project.name + ".qhp";
   settings.output_name = dir + "/" + qhp_name;
@@ -499,6 +538,9 @@ Outcome convert_chm(QhpRun& run, OutputFolder& out, std::string& bytes) {
   project.index = text(chm.index);
   project.start_page = text(chm.default_topic);
   project.title = text(chm.title);
+  for (const auto& number : chm.context_ids) {
+    project.context_numbers.emplace_back(number.first, text(number.second));
+  }
 
   std::string data, converted;
   std::vector<std::string> written;
