@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <unordered_set>
 #include <utility>
 
 namespace sitemap {
@@ -320,7 +321,8 @@ void QhpOutput::note_id_title() {
   constexpr std::string_view REF_START = "\" ref=\"";
   const std::string_view element = element_;
   const std::size_t ref_at = element.rfind(REF_START);
-  const std::string_view ref = element.substr(ref_at + REF_START.size());
+  std::string_view ref = element.substr(ref_at + REF_START.size());
+  ref.remove_suffix(1);  // its closing quote
   const auto titles = id_titles_.find(std::string(ref.substr(0, ref.find('#'))));
   if (titles == id_titles_.end()) return;
   const std::string title(element.substr(TITLE_START.size(), ref_at - TITLE_START.size()));
@@ -336,6 +338,7 @@ bool QhpOutput::write_keywords_with_ids(const std::vector<bool>& repeated) {
   constexpr std::string_view LINE_END = "\"/>\n";
   const std::size_t count = keyword_begins_.size();
   std::string line;
+  std::unordered_set<std::string> index_names;  // in lower case
   for (std::size_t i = 0; i < count; ++i) {
     if (repeated[i]) continue;
     const std::size_t begin = keyword_begins_[i];
@@ -343,14 +346,17 @@ bool QhpOutput::write_keywords_with_ids(const std::vector<bool>& repeated) {
     const std::string_view text = std::string_view(keywords_).substr(begin, end - begin);
     const std::size_t ref_at = text.rfind(REF_START);
     const std::size_t ref_begin = ref_at + REF_START.size();
+    std::string name =
+        ascii_lower(text.substr(KEYWORD_START.size(), ref_at - KEYWORD_START.size()));
     const auto page = id_pages_.find(
         std::string(text.substr(ref_begin, text.size() - LINE_END.size() - ref_begin)));
+    index_names.insert(name);
     if (page == id_pages_.end()) {
       if (!out_.write(text)) return false;
       continue;
     }
     IdPage& ids = page->second;
-    ids.names.emplace_back(text.substr(KEYWORD_START.size(), ref_at - KEYWORD_START.size()));
+    ids.names.push_back(std::move(name));
     if (ids.placed == ids.ids.size()) {
       if (!out_.write(text)) return false;
       continue;
@@ -362,8 +368,8 @@ bool QhpOutput::write_keywords_with_ids(const std::vector<bool>& repeated) {
     if (!out_.write(line)) return false;
   }
   // The ids left get keywords of their own, named as the contents name their page, else as the
-  // page names itself, else as its file is named: a name the Index shows once for the page
-  // where one is left, else one of them again.
+  // page names itself, else as its file is named: best a name the Index shows nowhere (in any
+  // letter case, which it sorts alike), else one not shown for the page, else the first again.
   for (const std::string& ref : id_page_order_) {
     IdPage& ids = id_pages_[ref];
     if (ids.placed == ids.ids.size()) continue;
@@ -375,16 +381,23 @@ bool QhpOutput::write_keywords_with_ids(const std::vector<bool>& repeated) {
       if (!title.empty()) names.push_back(std::move(title));
     }
     names.emplace_back(file.substr(file.rfind('/') + 1));
+    const auto shown = [](const std::vector<std::string>& in, const std::string& name) {
+      return std::find(in.begin(), in.end(), name) != in.end();
+    };
     for (; ids.placed < ids.ids.size(); ++ids.placed) {
-      std::string name = names.front();
-      for (const std::string& candidate : names) {
-        if (std::find(ids.names.begin(), ids.names.end(), candidate) == ids.names.end()) {
-          name = candidate;
-          break;
+      const std::string* name = nullptr;
+      for (int pass = 0; pass < 2 && name == nullptr; ++pass) {
+        for (const std::string& candidate : names) {
+          const std::string folded = ascii_lower(candidate);
+          if (!shown(ids.names, folded) && (pass == 1 || index_names.count(folded) == 0)) {
+            name = &candidate;
+            break;
+          }
         }
       }
-      ids.names.push_back(name);
-      line.assign(KEYWORD_START).append(name).append("\" id=\"").append(ids.ids[ids.placed]);
+      if (name == nullptr) name = &names.front();
+      ids.names.push_back(ascii_lower(*name));
+      line.assign(KEYWORD_START).append(*name).append("\" id=\"").append(ids.ids[ids.placed]);
       line.append(REF_START).append(ref).append(LINE_END);
       if (!out_.write(line)) return false;
     }

@@ -129,7 +129,8 @@ class QhpOutput final : public OutputFormat {
   LargeVector<std::uint64_t> keyword_begins_;
 
   // The pages with context ids, by their ref as the .qhp writes it (escaped): the ids (escaped),
-  // how many of them went on keywords of the index, and the names of its keywords so far; its
+  // how many of them went on keywords of the index, and the names of its keywords so far (in
+  // lower case); its
   // file as the files list names it.
   struct IdPage {
     std::string file;
