@@ -1,5 +1,6 @@
 #include "project/context_ids.h"
 
+#include <algorithm>
 #include <unordered_map>
 
 namespace sitemap {
@@ -9,8 +10,8 @@ namespace {
 // Past this many warnings of one kind, the rest are counted: a header of a thousand dialog ids
 // that the project gives no pages would bury every other line.
 constexpr std::size_t LISTED_WARNINGS = 10;
-// Files that [MAP] or [ALIAS] include nest at most this deep: one that includes itself, or two
-// that include each other, end there.
+// Files that [MAP] or [ALIAS] include nest at most this deep (one that includes itself is
+// caught before): a chain of includes of one file under different names ends there.
 constexpr int MAX_INCLUDE_DEPTH = 16;
 
 enum Kind { BAD_LINE, NO_INCLUDE, MAPPED_TWICE, TWO_PAGES, NO_FILE, NO_NUMBER, NO_ALIAS, KINDS };
@@ -211,13 +212,21 @@ class Reader {
                              (name.front() == '<' && name.back() == '>'))) {
       name = trimmed(name.substr(1, name.size() - 2));
     }
+    const std::string included(name);
     std::string text;
-    if (depth >= MAX_INCLUDE_DEPTH || name.empty() || !read_(std::string(name), text)) {
-      warnings_.add(NO_INCLUDE, "failed to read " + std::string(name) + ", which " + file +
+    if (std::find(reading_.begin(), reading_.end(), ascii_lower(included)) != reading_.end()) {
+      warnings_.add(NO_INCLUDE, "left out the #include of " + included + " in " + file +
+                                    ": it is being read already.");
+      return;
+    }
+    if (depth >= MAX_INCLUDE_DEPTH || included.empty() || !read_(included, text)) {
+      warnings_.add(NO_INCLUDE, "failed to read " + included + ", which " + file +
                                     " includes in [" + std::string(section) + "].");
       return;
     }
-    read(section, text, std::string(name), depth + 1);
+    reading_.push_back(ascii_lower(included));
+    read(section, text, included, depth + 1);
+    reading_.pop_back();
   }
 
   void bad_line(std::string_view section, std::string_view line, const std::string& file,
@@ -259,6 +268,7 @@ class Reader {
   const std::string& project_;
   Warnings& warnings_;
   std::unordered_map<std::string, std::size_t> alias_by_name_;  // in lower case
+  std::vector<std::string> reading_;  // the files being read, one within the other, in lower case
 };
 
 // The page a project or book names, as a file of `files` names it ('\' read as '/', %XX
