@@ -159,6 +159,38 @@ def cases(compiled):
                      '/#WINDOWS': struct.pack('<II', 1, 0x20) + b'\xff' * 0x20,
                      '/#STRINGS': b'\0'}),
            0, None, [('qhp', '<section title="From SYSTEM" ref="a.htm">')])
+    # #IVB: pairs of a context number and the offset of its page's path in #STRINGS.
+    paths = [b'SUB\\B.HTM', b'/build/host/help/a.htm', b'gone.htm']
+    strings = b'\0' + b''.join(path + b'\0' for path in paths)
+    at = [strings.index(path) for path in paths]
+    pairs = [(1, at[0]), (2, at[1]), (3, 0), (4, at[2]), (5, 9999), (1, at[1])]
+    # A pair past the length #IVB gives is none.
+    ivb = (struct.pack('<I', 8 * len(pairs)) + b''.join(struct.pack('<II', *p) for p in pairs) +
+           struct.pack('<II', 6, at[0]))
+    yield ('context ids: \\ and letter case, a compiling machine\'s path, no page, a second page',
+           book({'/sub/b.htm': PAGE, '/#IVB': ivb, '/#STRINGS': strings}), 0,
+           'Warning: the context id 4 leads to gone.htm, which is not in the book.',
+           [('qhp', 'id="1" ref="sub/b.htm"'), ('qhp', 'id="2" ref="a.htm"'),
+            ('noqhp', 'id="6"'), ('err', 'Warning: the context id 3 names no page.'),
+            ('err', 'Warning: the context id 5 names no page.'),
+            ('err', 'Warning: the context id 1 leads to sub/b.htm and to a.htm: sub/b.htm is '
+                    'kept.')])
+    # One page with many ids and no keyword: each gets a keyword of its own, found in one pass.
+    many = 20000
+    # (and a length past what #IVB holds)
+    ivb = struct.pack('<I', 8 * many + 800) + b''.join(struct.pack('<II', n, 1) for n in range(many))
+    yield ('%d ids of one page' % many,
+           book({'/#IVB': ivb, '/#STRINGS': b'\0a.htm\0'}), 0, None,
+           [('qhp', '<keyword name="a.htm" id="0" ref="a.htm"/>'),
+            ('qhp', '<keyword name="Page" id="1" ref="a.htm"/>'),
+            ('qhp', '<keyword name="a.htm" id="%d" ref="a.htm"/>' % (many - 1))])
+    # A crafted #IVB of more ids than any book maps.
+    most = 1 << 20
+    ivb = struct.pack('<I', 8 * (most + 5)) + struct.pack('<II', 7, 1) * (most + 5)
+    yield ('more than %d context ids' % most,
+           book({'/#IVB': ivb, '/#STRINGS': b'\0a.htm\0'}), 0,
+           'Warning: left out the last 5 context ids of the book: it holds more than 1048576.',
+           [('qhp', 'id="7" ref="a.htm"')])
     damaged = bytearray(book())
     struct.pack_into('<I', damaged, struct.unpack_from('<Q', damaged, 0x48)[0] + 0x2C, 0)
     yield ('a directory of no chunks', bytes(damaged), 1,

@@ -326,9 +326,8 @@ void QhpOutput::note_id_title() {
   const auto titles = id_titles_.find(std::string(ref.substr(0, ref.find('#'))));
   if (titles == id_titles_.end()) return;
   const std::string title(element.substr(TITLE_START.size(), ref_at - TITLE_START.size()));
-  if (!title.empty() &&
-      std::find(titles->second.begin(), titles->second.end(), title) == titles->second.end()) {
-    titles->second.push_back(title);
+  if (!title.empty() && titles->second.seen.insert(title).second) {
+    titles->second.list.push_back(title);
   }
 }
 
@@ -356,7 +355,7 @@ bool QhpOutput::write_keywords_with_ids(const std::vector<bool>& repeated) {
       continue;
     }
     IdPage& ids = page->second;
-    ids.names.push_back(std::move(name));
+    ids.names.insert(std::move(name));
     if (ids.placed == ids.ids.size()) {
       if (!out_.write(text)) return false;
       continue;
@@ -374,29 +373,27 @@ bool QhpOutput::write_keywords_with_ids(const std::vector<bool>& repeated) {
     IdPage& ids = id_pages_[ref];
     if (ids.placed == ids.ids.size()) continue;
     const std::string file = ref.substr(0, ref.find('#'));
-    std::vector<std::string> names = id_titles_[file];
+    std::vector<std::string> names = id_titles_[file].list;
     if (settings_.page_title) {
       std::string title;
       XmlText::append_escaped(title, settings_.page_title(ids.file));
       if (!title.empty()) names.push_back(std::move(title));
     }
     names.emplace_back(file.substr(file.rfind('/') + 1));
-    const auto shown = [](const std::vector<std::string>& in, const std::string& name) {
-      return std::find(in.begin(), in.end(), name) != in.end();
-    };
+    std::vector<std::string> folded(names.size());
+    std::transform(names.begin(), names.end(), folded.begin(), ascii_lower);
+    // A name once unfit stays so (the names taken only grow): each search goes on where the
+    // last ended, so that any number of ids and titles take one pass over the titles.
+    std::size_t fresh = 0, unused = 0;
     for (; ids.placed < ids.ids.size(); ++ids.placed) {
-      const std::string* name = nullptr;
-      for (int pass = 0; pass < 2 && name == nullptr; ++pass) {
-        for (const std::string& candidate : names) {
-          const std::string folded = ascii_lower(candidate);
-          if (!shown(ids.names, folded) && (pass == 1 || index_names.count(folded) == 0)) {
-            name = &candidate;
-            break;
-          }
-        }
+      while (fresh < names.size() &&
+             (ids.names.count(folded[fresh]) != 0 || index_names.count(folded[fresh]) != 0)) {
+        ++fresh;
       }
-      if (name == nullptr) name = &names.front();
-      ids.names.push_back(ascii_lower(*name));
+      while (unused < names.size() && ids.names.count(folded[unused]) != 0) ++unused;
+      const std::size_t chosen = fresh < names.size() ? fresh : unused < names.size() ? unused : 0;
+      const std::string* name = &names[chosen];
+      ids.names.insert(folded[chosen]);
       line.assign(KEYWORD_START).append(*name).append("\" id=\"").append(ids.ids[ids.placed]);
       line.append(REF_START).append(ref).append(LINE_END);
       if (!out_.write(line)) return false;

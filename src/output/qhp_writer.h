@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -128,20 +129,25 @@ class QhpOutput final : public OutputFormat {
   LargeVector<std::uint64_t> keyword_hashes_;
   LargeVector<std::uint64_t> keyword_begins_;
 
-  // The pages with context ids, by their ref as the .qhp writes it (escaped): the ids (escaped),
-  // how many of them went on keywords of the index, and the names of its keywords so far (in
-  // lower case); its
-  // file as the files list names it.
+  // The pages with context ids, by their ref as the .qhp writes it (escaped): its file as the
+  // files list names it, the ids (escaped), how many of them went on keywords of the index, and
+  // the names of its keywords so far (in lower case). Sets, not lists: a book may give one page
+  // any number of ids, and the contents any number of titles.
   struct IdPage {
     std::string file;
     std::vector<std::string> ids;
     std::size_t placed = 0;
-    std::vector<std::string> names;
+    std::unordered_set<std::string> names;
   };
   std::unordered_map<std::string, IdPage> id_pages_;
   std::vector<std::string> id_page_order_;
-  // The titles of the sections of each such page (by file, escaped), for the keywords of ids.
-  std::unordered_map<std::string, std::vector<std::string>> id_titles_;
+  // The titles of the sections of each such page (by file, escaped, each once), for the keywords
+  // of ids.
+  struct Titles {
+    std::vector<std::string> list;
+    std::unordered_set<std::string> seen;
+  };
+  std::unordered_map<std::string, Titles> id_titles_;
 };
 
 }  // namespace sitemap

@@ -295,9 +295,12 @@ ChmSettings ChmBook::settings() {
   std::string ivb;
   extract("/#IVB", ivb);
   const std::size_t stored = ivb.size() < 4 ? 0 : ivb.size() - 4;
-  const std::size_t pairs_end = 4 + std::min<std::size_t>(u32(ivb, 0), stored);
-  for (std::size_t at = 4; at + 8 <= pairs_end; at += 8) {
-    settings.context_ids.emplace_back(u32(ivb, at), text_at(strings, u32(ivb, at + 4)));
+  const std::size_t pairs = std::min<std::size_t>(u32(ivb, 0), stored) / 8;
+  const std::size_t kept = std::min(pairs, MAX_CONTEXT_IDS);
+  settings.context_ids_left_out = pairs - kept;
+  for (std::size_t i = 0; i < kept; ++i) {
+    settings.context_ids.emplace_back(u32(ivb, 4 + 8 * i),
+                                      text_at(strings, u32(ivb, 4 + 8 * i + 4)));
   }
   // #WINDOWS: a count, an entry size, the entries; their texts are offsets into #STRINGS.
   const std::uint32_t count = u32(windows, 0);

@@ -20,6 +20,10 @@ inline bool is_chm(std::string_view bytes) { return bytes.substr(0, 4) == "ITSF"
 // so that the book reads as HTML Help Workshop's do.
 void repair_chm_header(std::string& bytes);
 
+// Real books map a few thousand context ids at most; a crafted #IVB of half a gigabyte would
+// hold 67 million, and take gigabytes to convert.
+constexpr std::size_t MAX_CONTEXT_IDS = std::size_t{1} << 20;
+
 // What the book's project file said, from its system files; texts as bytes in the book's code
 // page, paths as the compiler wrote them.
 struct ChmSettings {
@@ -28,8 +32,10 @@ struct ChmSettings {
   std::string default_topic;
   std::string title;
   std::uint32_t language = 0;  // #SYSTEM's, else the file header's
-  // #IVB: the context numbers of [MAP], each with the page its alias led to.
+  // #IVB: the context numbers of [MAP], each with the page its alias led to; at most
+  // MAX_CONTEXT_IDS, and how many more it holds.
   std::vector<std::pair<std::uint32_t, std::string>> context_ids;
+  std::size_t context_ids_left_out = 0;
   bool binary_contents_only = false;  // #TOCIDX and no contents file of text
 };
 

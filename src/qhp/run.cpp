@@ -541,6 +541,11 @@ Outcome convert_chm(QhpRun& run, OutputFolder& out, std::string& bytes) {
   for (const auto& number : chm.context_ids) {
     project.context_numbers.emplace_back(number.first, text(number.second));
   }
+  if (chm.context_ids_left_out != 0) {
+    run.warnings += "Warning: left out the last " + std::to_string(chm.context_ids_left_out) +
+                    " context ids of the book: it holds more than " +
+                    std::to_string(MAX_CONTEXT_IDS) + ".\n";
+  }
 
   std::string data, converted;
   std::vector<std::string> written;
