@@ -4,6 +4,7 @@
 // detail lines on standard output. The same inputs into the Qt Help Project must end the same
 // way with the same lines, and a success must leave well-formed XML in valid UTF-8; and so must
 // the same inputs read as HTML (sitemap-to-qhp --html), whose failures print one error line.
+// Read as a project's [MAP] and [ALIAS], they give ids that lead to files of the project only.
 #include <libxml/parser.h>
 
 #include <cstddef>
@@ -17,6 +18,7 @@
 #include "fuzz_input.h"
 #include "output/dcf_writer.h"
 #include "output/qhp_writer.h"
+#include "project/context_ids.h"
 
 namespace {
 
@@ -72,8 +74,14 @@ void check_html(std::string_view contents_bytes, std::string_view index_bytes) {
   sitemap.start_page = "a.html";
   std::vector<std::string> merged;
   sitemap.merged_books = &merged;
-  static const sitemap::QhpSettings settings{"fuzz", "Fuzz", "doc", "fuzz.qhp",
-                                             sitemap::FileNames({"a.html"})};
+  // With context ids, which go on keywords of their pages or on keywords of their own.
+  static const sitemap::QhpSettings settings = [] {
+    sitemap::QhpSettings with_ids{"fuzz", "Fuzz", "doc", "fuzz.qhp",
+                                  sitemap::FileNames({"a.html"})};
+    with_ids.keyword_ids = {{"1", "a.html"}, {"IDH_A", "a.html"}, {"2", "a.html#x"}};
+    with_ids.page_title = [](std::string_view) { return std::string("A & <a>"); };
+    return with_ids;
+  }();
   sitemap::QhpOutput output(qhp, settings, text);
   sitemap::Report report;
   if (sitemap::convert_html_sitemap(sitemap, output, report) == sitemap::Outcome::success) {
@@ -81,6 +89,21 @@ void check_html(std::string_view contents_bytes, std::string_view index_bytes) {
     require_xml(qhp.bytes);
   } else {
     require(report.out.empty() && is_one_line(report.err, "Error: "));
+  }
+}
+
+// The two inputs as the [MAP] and [ALIAS] lines of a project whose every include is [MAP]'s
+// text again: every id found leads to a file of the project.
+void check_context_ids(std::string_view map, std::string_view alias) {
+  const sitemap::FileNames files({"a.html", "b c.html"});
+  const sitemap::IncludeReader read = [&](const std::string&, std::string& text) {
+    text.assign(map);
+    return true;
+  };
+  std::string warnings;
+  for (const sitemap::KeywordId& id :
+       sitemap::project_context_ids(map, alias, files, read, "fuzz.hhp", warnings)) {
+    require(!id.id.empty() && files.contains(id.ref.substr(0, id.ref.find('#'))));
   }
 }
 
@@ -111,5 +134,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   check_qhp(run.contents, run.index, outcome, report);
   check_html(run.contents, run.index);
+  check_context_ids(run.contents, run.index);
   return 0;
 }

@@ -51,7 +51,7 @@ struct QhpSettings {
   // The context ids, each written on a keyword of its page: in place of a keyword of the index
   // with exactly its ref where one is left, else on one more keyword of that ref (so that
   // Assistant's Index shows no row without a name, and no row twice with one page).
-  std::vector<KeywordId> keyword_ids;
+  std::vector<KeywordId> keyword_ids = {};
   // The title of a page (a file of `files`) for such a keyword, where no section names the page;
   // empty where it has none: then its file's name.
   std::function<std::string(std::string_view file)> page_title = nullptr;
