@@ -191,6 +191,7 @@ bool QhpOutput::begin() {
 // entry's.
 bool QhpOutput::write_root(std::string_view ref, std::string_view first_title) {
   root_written_ = true;
+  root_ref_.assign(ref);
   std::string line = "      ";
   append_attribute(line, "<section title=\"",
                    settings_.title.empty() && settings_.root_title

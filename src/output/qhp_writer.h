@@ -81,6 +81,8 @@ class QhpOutput final : public OutputFormat {
   // "Warning: no file for page PAGE." lines, one for each page that names no file.
   // Hands them over, after the run.
   LargeString take_warnings() { return std::move(warnings_); }
+  // The page of the root section, the book's start page, once written.
+  const std::string& root_ref() const { return root_ref_; }
 
  private:
   DecodedValue decoded(std::string_view value);
@@ -114,6 +116,7 @@ class QhpOutput final : public OutputFormat {
   std::string resolved_;
   std::string first_title_;
   bool root_written_ = false;
+  std::string root_ref_;
   LargeString warnings_;
 
   // For each open list, from the top level down: whether its last entry is still open. An

@@ -67,6 +67,7 @@ struct QhpRun {
   std::string warnings;
   // The writer's warnings about pages, printed after the others.
   LargeString page_warnings;
+  std::string start_page;  // the root section's page
   // The books the project's [MERGE FILES] names, beside those its contents merge.
   std::vector<std::string> project_merges;
   // Where given, the books merged are added here instead of warned of (a shelf knows which of
@@ -92,6 +93,7 @@ Outcome write_qhp(QhpRun& run, Convert convert) {
   if (!keep) return Outcome::success;
   if (!output->commit()) return fail_run(run, qhp.write_failure());
   run.page_warnings = qhp.take_warnings();
+  run.start_page = qhp.root_ref();
   return Outcome::success;
 }
 
@@ -634,7 +636,7 @@ Outcome convert(QhpRun& run, OutputFolder& out) {
 
 BookReport convert_one_book(QhpOptions& options, std::vector<std::string>* merged_books) {
   BookReport report;
-  QhpRun run{options, {}, {}, {}, {}, {}, merged_books};
+  QhpRun run{options, {}, {}, {}, {}, {}, {}, merged_books};
   // A charset label means what it means to HTML Help (a browser's table); any other name is
   // iconv's.
   const std::string given_encoding = options.encoding;
@@ -664,6 +666,7 @@ BookReport convert_one_book(QhpOptions& options, std::vector<std::string>* merge
   report.err += run.warnings;
   report.err.append(run.page_warnings.data(), run.page_warnings.size());
   report.qhp = options.settings.output_name;
+  report.start_page = run.start_page;
   if (!options.qch) return report;
   // The .qhp is complete and stays, whatever becomes of this step.
   const std::string generator = find_qhelpgenerator();

@@ -14,6 +14,7 @@ struct BookReport {
   std::string out;  // for standard output: the strict grammar's detail lines
   std::string err;  // for standard error: the error line, warnings, qhelpgenerator's words
   std::string qhp;  // the .qhp written, where the conversion succeeded
+  std::string start_page;  // its root section's page (the book's start page)
 };
 
 // Converts the inputs named in `options` into the .qhp (and with --qch the .qch). Where
