@@ -1,6 +1,6 @@
 // sitemap-to-qhp: converts the HTML Help sitemap files of the current folder, a project or a
 // compiled book into a Qt Help Project for qhelpgenerator and today's Qt Assistant; several
-// books into a shelf of them, one collection.
+// books into a shelf of them, one collection; with --open, a book opened in Qt Assistant.
 #include <cstdio>
 
 #include "convert/xml_memory.h"
@@ -21,6 +21,7 @@ int main(int argc, char** argv) {
     case sitemap::Parsed::run:
       break;
   }
+  if (options.open) return sitemap::run_open_book(options);
   return options.shelf ? sitemap::run_shelf_of_books(options)
                        : sitemap::run_sitemap_to_qhp(options);
 }

@@ -27,6 +27,9 @@ constexpr const char* USAGE =
     "DIR/NAME, and one collection of them all for Qt Assistant.\n"
     "\n"
     "  --qch                  then run qhelpgenerator, for NAME.qch beside the .qhp\n"
+    "  --open                 open the one book or project in Qt Assistant: converted once\n"
+    "                         into ~/.cache/sitemap-to-qhp, registered in the library\n"
+    "                         ~/.local/share/sitemap-to-qhp/library.qhc\n"
     "  --output-dir DIR       the folder to convert a project or book into, new or empty\n"
     "                         (default NAME: the stem of the project's compiled file, or of\n"
     "                         the book); for a shelf, the folder of its books' folders\n"
@@ -66,7 +69,8 @@ enum Option {
   output_dir,
   qch,
   collection,
-  jobs
+  jobs,
+  open_option
 };
 
 const option LONG_OPTIONS[] = {{"namespace", required_argument, nullptr, namespace_option},
@@ -81,6 +85,7 @@ const option LONG_OPTIONS[] = {{"namespace", required_argument, nullptr, namespa
                                {"qch", no_argument, nullptr, qch},
                                {"collection", required_argument, nullptr, collection},
                                {"jobs", required_argument, nullptr, jobs},
+                               {"open", no_argument, nullptr, open_option},
                                {"help", no_argument, nullptr, 'h'},
                                {"version", no_argument, nullptr, 'V'},
                                {nullptr, 0, nullptr, 0}};
@@ -148,6 +153,7 @@ Parsed parse_options(int argc, char** argv, QhpOptions& options, std::string& me
         break;
       case virtual_folder:
         settings.virtual_folder = optarg;
+        options.virtual_folder_given = true;
         break;
       case output:
         settings.output_name = optarg;
@@ -174,6 +180,9 @@ Parsed parse_options(int argc, char** argv, QhpOptions& options, std::string& me
         break;
       case html:
         options.html = true;
+        break;
+      case open_option:
+        options.open = true;
         break;
       case collection:
         options.collection = optarg;
@@ -209,6 +218,28 @@ Parsed parse_options(int argc, char** argv, QhpOptions& options, std::string& me
     }
   }
   while (optind < argc) options.inputs.emplace_back(argv[optind++]);
+  if (options.open) {
+    // The book is converted as the cache keeps it: only its character set may be chosen.
+    const std::pair<bool, const char*> chosen[] = {
+        {options.namespace_given, "--namespace"},
+        {options.output_given, "--output"},
+        {options.title_given, "--title"},
+        {options.contents_given, "--contents"},
+        {options.index_given, "--index"},
+        {options.html, "--html"},
+        {!options.output_dir.empty(), "--output-dir"},
+        {options.shelf, "--collection"},
+        {options.jobs != 0, "--jobs"},
+        {options.virtual_folder_given, "--virtual-folder"}};
+    for (const auto& [given, name] : chosen) {
+      if (given) return usage_error(message, std::string(name) + " is not for --open");
+    }
+    if (options.inputs.size() != 1) {
+      return usage_error(message, "--open takes one book or project");
+    }
+    options.project = options.inputs.front();
+    return Parsed::run;
+  }
   options.shelf = options.shelf || options.inputs.size() > 1;
   if (options.inputs.size() == 1 && !options.shelf) options.project = options.inputs.front();
   if (options.inputs.empty() && (options.shelf || !options.output_dir.empty())) {

@@ -24,12 +24,15 @@ struct QhpOptions {
   bool shelf = false;
   unsigned jobs = 0;  // books of a shelf converted at once; 0: as many as there are processors
   bool qch = false;   // run qhelpgenerator on the .qhp once it is written
+  // Open the one book or project in Qt Assistant, converted once into the user's cache.
+  bool open = false;
   // Which settings the command line gave, to win over the project's.
   bool namespace_given = false;
   bool title_given = false;
   bool output_given = false;
   bool contents_given = false;
   bool index_given = false;
+  bool virtual_folder_given = false;
 };
 
 enum class Parsed { run, done, usage_error };

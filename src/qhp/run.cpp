@@ -15,6 +15,7 @@
 #include "convert/converter.h"
 #include "convert/html_sitemap.h"
 #include "io/file_streams.h"
+#include "open/open_book.h"
 #include "project/charset_labels.h"
 #include "project/chm_book.h"
 #include "project/code_page.h"
@@ -26,6 +27,10 @@
 #include "qhp/qhelpgenerator.h"
 #include "shelf/jobs.h"
 #include "shelf/shelf.h"
+
+#ifndef SITEMAP_VERSION
+#define SITEMAP_VERSION "unknown"
+#endif
 
 namespace sitemap {
 
@@ -682,6 +687,42 @@ BookReport convert_one_book(QhpOptions& options, std::vector<std::string>* merge
     report.status = 1;
   }
   return report;
+}
+
+int run_open_book(const QhpOptions& options) {
+  OpenRun run;
+  run.input = options.project;
+  run.encoding = options.encoding;
+  run.version = SITEMAP_VERSION;
+  run.convert = [&options](const std::string& folder) {
+    QhpOptions one = options;
+    one.qch = true;
+    one.output_dir = folder;
+    BookReport report = convert_one_book(one, nullptr);
+    CachedConversion done;
+    done.status = report.status;
+    done.err = report.out + report.err;
+    if (report.status == 0) {
+      done.qch = report.qhp.substr(0, report.qhp.size() - 4) + ".qch";
+      done.namespace_name = one.settings.namespace_name;
+      done.virtual_folder = one.settings.virtual_folder;
+      done.start_page = report.start_page;
+    }
+    return done;
+  };
+  run.generate = [](const std::string& folder, const std::string& input, const std::string& result,
+                    std::string& output) {
+    const std::string generator = find_qhelpgenerator();
+    if (generator.empty()) {
+      output = std::string("Error: ") + QHELPGENERATOR_NOT_FOUND + "\n";
+      return false;
+    }
+    return run_generator(generator, folder, input, result, output);
+  };
+  std::string err;
+  const int status = open_book(run, err);
+  std::fwrite(err.data(), 1, err.size(), stderr);
+  return status;
 }
 
 int run_shelf_of_books(const QhpOptions& options) {
