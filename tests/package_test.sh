@@ -1,7 +1,8 @@
 #!/bin/sh
 # Installs with cmake --install and builds the Debian package with cpack, then checks both: the
-# programs in bin/ and their man pages in share/man/man1/, the package's metadata, and the
-# programs unpacked from the package converting the example exactly as the built ones do.
+# programs in bin/ and their man pages in share/man/man1/, the desktop entry, the package's
+# metadata, and the programs unpacked from the package converting the example exactly as the
+# built ones do.
 set -u
 build=$1
 root=$2
@@ -26,6 +27,15 @@ check test -n "$(dpkg-deb -f "$deb" Description)"
 check dpkg-deb -x "$deb" "$work/root"
 check test -f "$work/root/usr/share/man/man1/sitemap-to-dcf.1"
 check test -f "$work/root/usr/share/man/man1/sitemap-to-qhp.1"
+# The desktop entry that opens a .chm with sitemap-to-qhp --open, valid where the validator is.
+desktop=share/applications/sitemap-to-qhp-open.desktop
+check test -f "$work/prefix/$desktop"
+check cmp "$work/prefix/$desktop" "$work/root/usr/$desktop"
+if command -v desktop-file-validate >/dev/null; then
+  check desktop-file-validate "$work/root/usr/$desktop"
+else
+  echo "desktop-file-validate not found (desktop-file-utils): the desktop entry is not validated"
+fi
 dpkg-deb -f "$deb" Depends | grep -q libxml2 || { echo "no libxml2 in Depends"; failed=1; }
 # A build that reads .chm books needs libmspack's library wherever it is installed.
 if ldd "$build/sitemap-to-qhp" 2>/dev/null | grep -q libmspack; then
