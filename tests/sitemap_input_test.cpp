@@ -1,11 +1,17 @@
 #include "io/sitemap_input.h"
 
 #include <gtest/gtest.h>
+#include <stdlib.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <fstream>
 #include <string>
 #include <vector>
 
+#include "io/file_streams.h"
 #include "test_streams.h"
 
 namespace sitemap {
@@ -164,6 +170,49 @@ TEST(ReplayInput, HoldsAWholeStreamThatAnnouncesNoSize) {
     EXPECT_EQ(cut.read(block.data(), block.size()), -1);
     EXPECT_TRUE(cut.rewind());
   }
+}
+
+// The resident memory (KiB) of the mapping that holds `address`, as the kernel counts it.
+long resident_kib(const void* address) {
+  std::ifstream smaps("/proc/self/smaps");
+  const auto at = reinterpret_cast<std::uintptr_t>(address);
+  bool inside = false;
+  for (std::string line; std::getline(smaps, line);) {
+    unsigned long low = 0, high = 0;
+    if (std::sscanf(line.c_str(), "%lx-%lx ", &low, &high) == 2 && line.find(' ') < 30) {
+      inside = low <= at && at < high;
+    } else if (inside && line.compare(0, 4, "Rss:") == 0) {
+      return std::stol(line.substr(4));
+    }
+  }
+  return -1;
+}
+
+// A file read whole is mapped, and the pages its reader is done with leave the process's memory
+// (the --html reading of a large sitemap), while its bytes stay what they are; a FIFO is read.
+TEST(WholeInput, MapsAFileAndGivesBackWhatIsDone) {
+  char path[] = "/tmp/whole-input-XXXXXX";
+  const int fd = ::mkstemp(path);
+  ASSERT_GE(fd, 0);
+  std::string bytes(8 << 20, '\0');
+  for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 131 % 251);
+  ASSERT_EQ(::write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+  ::close(fd);
+  std::unique_ptr<FileInput> file = open_input_file(path);
+  ::unlink(path);
+  ASSERT_TRUE(file);
+  WholeInput whole;
+  ASSERT_TRUE(whole.load(*file));
+  const std::string_view view = whole.bytes();
+  for (int pass = 0; pass < 2; ++pass) {
+    EXPECT_TRUE(view == bytes);  // every page touched
+    EXPECT_GE(resident_kib(view.data()), 8 << 10);
+    whole.release(6 << 20);  // the first 6 MiB done with, then all
+    EXPECT_LE(resident_kib(view.data()), (2 << 10) + 4);
+    whole.release(SIZE_MAX);
+    EXPECT_LE(resident_kib(view.data()), 4);
+  }
+  EXPECT_TRUE(whole.bytes() == bytes);
 }
 
 TEST(StripLineEnd, RemovesAnyMixOfTrailingCrAndLfOnly) {

@@ -1,6 +1,6 @@
 #include "convert/html_parser.h"
 
-#include <climits>
+#include <algorithm>
 
 namespace sitemap {
 
@@ -11,7 +11,8 @@ void ignore_error(void*, xmlErrorPtr) {}
 
 }  // namespace
 
-bool parse_html(std::string_view utf8, htmlSAXHandler& sax, void* context) {
+bool parse_html(std::string_view utf8, htmlSAXHandler& sax, void* context,
+                const std::function<void(std::size_t)>& done_before, std::size_t piece) {
   sax.serror = ignore_error;
   sax.initialized = XML_SAX2_MAGIC;
   // UTF-8 is the parser's own: no handler, which would copy every byte once more (4% of an
@@ -22,14 +23,24 @@ bool parse_html(std::string_view utf8, htmlSAXHandler& sax, void* context) {
   htmlCtxtUseOptions(parser, HTML_PARSE_RECOVER | HTML_PARSE_NOERROR | HTML_PARSE_NOWARNING |
                                  HTML_PARSE_NONET | HTML_PARSE_NOIMPLIED | HTML_PARSE_COMPACT |
                                  HTML_PARSE_IGNORE_ENC);
-  // All at once, which spares the parser looking ahead for the end of every tag (5% of an
-  // --html run); in pieces only past INT_MAX bytes, the most it takes at a time.
-  constexpr std::size_t CHUNK = INT_MAX;
+  // The parser copies what it is given, and forgets it once parsed: given the text in pieces it
+  // never holds more than a piece or two, where the whole text at once (which spares it looking
+  // ahead for the end of every tag: 7% fewer instructions) would be copied whole (31 MB for the
+  // index of the 100,000-page project in Doxygen's form). A piece ends before a '<', so that no
+  // tag and no character is cut in two; the whole text is one piece up to PIECE.
+  const std::size_t most = std::min<std::size_t>(piece, INT_MAX);
+  const std::size_t size = utf8.size();
+  std::size_t at = 0;
   do {
-    const std::size_t n = utf8.size() < CHUNK ? utf8.size() : CHUNK;
-    htmlParseChunk(parser, utf8.data(), static_cast<int>(n), n == utf8.size());
-    utf8.remove_prefix(n);
-  } while (!utf8.empty());
+    std::size_t end = size - at <= most ? size : at + most;
+    if (end < size) {
+      const std::size_t tag = utf8.rfind('<', end);
+      if (tag != std::string_view::npos && tag > at) end = tag;
+    }
+    htmlParseChunk(parser, utf8.data() + at, static_cast<int>(end - at), end == size);
+    at = end;
+    if (done_before) done_before(at);  // the parser has its own copy of what it was given
+  } while (at < size);
   htmlFreeParserCtxt(parser);
   return true;
 }

@@ -221,23 +221,27 @@ void end_element(void* context, const xmlChar* tag) {
 }
 
 // Parses one file, UTF-8 throughout; false when the parser could not be set up (out of memory).
-bool parse(std::string_view bytes, SitemapReader& reader) {
+bool parse(std::string_view bytes, SitemapReader& reader,
+           const std::function<void(std::size_t)>& done_before) {
   htmlSAXHandler sax;
   std::memset(&sax, 0, sizeof sax);
   sax.startElement = start_element;
   sax.endElement = end_element;
-  return parse_html(bytes, sax, &reader);
+  return parse_html(bytes, sax, &reader, done_before);
 }
 
-// Parses one file in `encoding`. The parser gets valid UTF-8 only: it stops at the first byte
-// its own converter cannot take (0x81 in windows-1252, say) and the rest of the file would be
-// lost, so the text is converted first, and a byte that does not decode becomes U+FFFD.
-bool parse(std::string_view bytes, const std::string& encoding, SitemapReader& reader) {
-  const bool utf8 = encoding == "UTF-8";
-  if (utf8 && is_valid_utf8(bytes)) return parse(bytes, reader);
+// Parses one file in the sitemap's encoding. The parser gets valid UTF-8 only: it stops at the
+// first byte its own converter cannot take (0x81 in windows-1252, say) and the rest of the file
+// would be lost, so the text is converted first, and a byte that does not decode becomes U+FFFD.
+bool parse(std::string_view bytes, const HtmlSitemap& sitemap, SitemapReader& reader,
+           const std::function<void(std::size_t)>& done_before) {
+  const bool utf8 = sitemap.encoding == "UTF-8";
+  if (utf8 && (sitemap.checked_utf8 || is_valid_utf8(bytes))) {
+    return parse(bytes, reader, done_before);
+  }
   XmlText text;
-  if (!utf8) text.set_encoding(encoding);
-  return parse(text.to_utf8_text(bytes), reader);
+  if (!utf8) text.set_encoding(sitemap.encoding);
+  return parse(text.to_utf8_text(bytes), reader, nullptr);
 }
 
 Outcome failed(Report& report, std::string_view message) {
@@ -253,7 +257,9 @@ Outcome convert_html_sitemap(const HtmlSitemap& sitemap, OutputFormat& output, R
   contents.start_page = sitemap.start_page;
   contents.merged_books = sitemap.merged_books;
   if (sitemap.has_contents) {
-    if (!parse(sitemap.contents, sitemap.encoding, contents)) return failed(report, OUT_OF_MEMORY);
+    if (!parse(sitemap.contents, sitemap, contents, sitemap.contents_done_before)) {
+      return failed(report, OUT_OF_MEMORY);
+    }
     if (!contents.found_object) {
       return failed(report, "No sitemap object (<OBJECT type=\"text/sitemap\">) in " +
                                 sitemap.contents_name + ".");
@@ -262,7 +268,9 @@ Outcome convert_html_sitemap(const HtmlSitemap& sitemap, OutputFormat& output, R
   }
   if (sitemap.has_index) {
     SitemapReader index{false, output};
-    if (!parse(sitemap.index, sitemap.encoding, index)) return failed(report, OUT_OF_MEMORY);
+    if (!parse(sitemap.index, sitemap, index, sitemap.index_done_before)) {
+      return failed(report, OUT_OF_MEMORY);
+    }
     if (sitemap.index_has_entries != nullptr) *sitemap.index_has_entries = index.found_object;
     if (!index.found_object && sitemap.index_has_entries == nullptr) {
       return failed(report, "No sitemap object (<OBJECT type=\"text/sitemap\">) in " +

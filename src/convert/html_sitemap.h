@@ -4,6 +4,8 @@
 // an output format.
 #pragma once
 
+#include <cstddef>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -20,6 +22,11 @@ struct HtmlSitemap {
   std::string contents_name;
   std::string index_name;
   std::string encoding;  // the character set of both, by a name iconv knows
+  // Whether both are known to be valid UTF-8 already (decoded so), and need no look first.
+  bool checked_utf8 = false;
+  // Where given, told how far the parser has read each file: the bytes before are done with.
+  std::function<void(std::size_t)> contents_done_before = nullptr;
+  std::function<void(std::size_t)> index_done_before = nullptr;
   // Where given, an index without a single sitemap object is no failure (HTML Help Workshop
   // writes one for a project without keywords): this is set false instead.
   bool* index_has_entries = nullptr;

@@ -1,9 +1,11 @@
 #include "io/file_streams.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -76,6 +78,40 @@ std::unique_ptr<FileInput> open_input_file(const std::string& name) {
 }
 
 FileInput::~FileInput() { close(); }
+
+WholeInput::~WholeInput() {
+  if (mapped_ != nullptr) ::munmap(mapped_, bytes_.size());
+}
+
+bool WholeInput::load(FileInput& input) {
+  struct stat st;
+  const int fd = input.descriptor();
+  if (fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
+    const auto size = static_cast<std::size_t>(st.st_size);
+    void* mapped = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
+    if (mapped != MAP_FAILED) {
+      ::madvise(mapped, size, MADV_SEQUENTIAL);
+      mapped_ = mapped;
+      bytes_ = std::string_view(static_cast<const char*>(mapped), size);
+      return true;
+    }
+  }
+  read_ = std::make_unique<ReplayInput>(input);
+  bytes_ = read_->bytes();
+  return !read_->failed();
+}
+
+void WholeInput::release(std::size_t end) {
+  if (mapped_ == nullptr) return;
+  const auto page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+  end = std::min(end, bytes_.size());
+  // Whole pages only, up to the last one that ends before `end` (or the end itself).
+  const std::size_t to = end == bytes_.size() ? (end + page - 1) / page * page : end / page * page;
+  // A reader that starts again from the start gives back from there.
+  const std::size_t from = to > released_ ? released_ : 0;
+  if (to > from) ::madvise(static_cast<char*>(mapped_) + from, to - from, MADV_DONTNEED);
+  released_ = to;
+}
 
 long FileInput::read(char* dest, std::size_t size) {
   for (;;) {

@@ -22,9 +22,34 @@ class FileInput final : public InputStream {
   void close() override;
   std::size_t size_hint() const override;
   bool rewind() override;
+  int descriptor() const { return fd_; }
 
  private:
   int fd_;
+};
+
+// A whole input in memory: a regular file mapped (its bytes read from the system's page cache,
+// not copied, and its pages given back as the reader is done with them), any other read.
+class WholeInput {
+ public:
+  WholeInput() = default;
+  WholeInput(const WholeInput&) = delete;
+  WholeInput& operator=(const WholeInput&) = delete;
+  ~WholeInput();
+
+  // Takes all of `input`; false when it cannot be read. May throw std::bad_alloc.
+  bool load(FileInput& input);
+  std::string_view bytes() const { return bytes_; }
+  // Gives back the memory of the bytes before `end` (a reader going through the bytes again
+  // calls it again from the start). A mapped page touched again is read again from the file:
+  // the bytes stay what they are.
+  void release(std::size_t end);
+
+ private:
+  std::string_view bytes_;
+  void* mapped_ = nullptr;
+  std::size_t released_ = 0;
+  std::unique_ptr<ReplayInput> read_;
 };
 
 // Buffers its writes so that a large DCF costs few system calls.
