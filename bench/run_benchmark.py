@@ -97,12 +97,12 @@ def shown(r):
     return '%.2f (%.2f-%.2f)' % r
 
 
-def peak_memory(binary, folder):
+def peak_memory(cmd, folder):
     """Peak resident memory (KiB) of one run, as /usr/bin/time reports it. (A child forked from
     this script would count this script's own memory as its peak.)"""
     with tempfile.NamedTemporaryFile('r') as out:
-        subprocess.run(['/usr/bin/time', '-f', '%M', '-o', out.name, binary], cwd=folder,
-                       stdout=subprocess.DEVNULL, check=True)
+        subprocess.run(['/usr/bin/time', '-f', '%M', '-o', out.name] + cmd, cwd=folder,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True)
         return int(out.read().split()[-1])
 
 
@@ -115,7 +115,8 @@ def doxygen_form(folder):
 
 
 def measure(a, binary, qhp, floor, folder):
-    times = {'dcf': [], 'wc': [], 'floor': [], 'qhp': [], 'html': [], 'hhp': []}
+    times = {'dcf': [], 'wc': [], 'floor': [], 'qhp': [], 'html': [], 'hhp': [],
+             'html floor': []}
     html_folder = doxygen_form(folder) if qhp else None
     html = [qhp, '--html', '--contents', 'index.hhc', '--index', 'index.hhk']
     book = os.path.join(os.path.abspath(a.data), 'book')
@@ -134,6 +135,8 @@ def measure(a, binary, qhp, floor, folder):
         runs += [('qhp', [qhp], folder, 'qt-assistant.qhp'),
                  ('html', html, html_folder, 'qt-assistant.qhp'),
                  ('hhp', hhp, html_folder, book)]
+    if qhp and a.html_floor:
+        runs.append(('html floor', [a.html_floor, 'index.hhc', 'index.hhk'], html_folder, None))
     # A round untimed first: the inputs in the page cache, the programs loaded, for all alike.
     for rnd in range(a.runs + 1):
         for name, cmd, cwd, output in runs:
@@ -146,7 +149,13 @@ def measure(a, binary, qhp, floor, folder):
     result = {k: statistics.median(v) if v else None for k, v in times.items()}
     result['floor ratio'] = ratio(times['dcf'], times['floor']) if floor else None
     result['qhp ratio'] = ratio(times['qhp'], times['dcf']) if qhp else None
-    result['peak'] = peak_memory(binary, folder)
+    result['peak'] = peak_memory([binary], folder)
+    if qhp:
+        result['html ratio'] = ratio(times['html'], times['html floor']) if a.html_floor \
+            else None
+        result['html peak'] = peak_memory(html, html_folder)
+        result['html input'] = sum(os.path.getsize(os.path.join(html_folder, f))
+                                   for f in ('index.hhc', 'index.hhk'))
     return result
 
 
@@ -226,28 +235,39 @@ def build_reference(rev):
     return tree, os.path.join(tree, 'build', 'sitemap-to-dcf')
 
 
-def check_against(rev, binary, folders):
-    """Runs the build of `rev` on every project and compares its DCF with this build's."""
+def check_against(rev, binary, qhp, data, folders):
+    """Runs the build of `rev` on every project and compares its DCF with this build's; with
+    sitemap-to-qhp, also the .qhp of --html and of the project file on the Doxygen form."""
     tree, other = build_reference(rev)
+    other_qhp = os.path.join(tree, 'build', 'sitemap-to-qhp')
+    book = os.path.join(os.path.abspath(data), 'book')
     try:
         differ = []
         for folder in folders:
-            ours = os.path.join(folder, 'qt-assistant.dcf')
-            timed([binary], folder)
-            with open(ours, 'rb') as f:
-                mine = f.read()
-            timed([other], folder, 'qt-assistant.dcf')
-            with open(ours, 'rb') as f:
-                theirs = f.read()
-            if mine != theirs:
-                differ.append(os.path.basename(folder))
+            runs = [(folder, [binary], [other], 'qt-assistant.dcf', 'DCF')]
+            if qhp and os.path.exists(other_qhp):
+                html = ['--html', '--contents', 'index.hhc', '--index', 'index.hhk']
+                project = ['--output-dir', book, 'bench.hhp']
+                runs += [(folder + '-doxygen', [qhp] + html, [other_qhp] + html,
+                          'qt-assistant.qhp', '--html'),
+                         (folder + '-doxygen', [qhp] + project, [other_qhp] + project,
+                          os.path.join(book, 'bench.qhp'), '.hhp')]
+            for cwd, ours_cmd, theirs_cmd, output, what in runs:
+                outputs = []
+                for cmd in (ours_cmd, theirs_cmd):
+                    timed(cmd, cwd, book if what == '.hhp' else output)
+                    with open(os.path.join(cwd, output), 'rb') as f:
+                        outputs.append(f.read())
+                if outputs[0] != outputs[1]:
+                    differ.append('%s of %s' % (what, os.path.basename(folder)))
     finally:
         subprocess.run(['git', '-C', ROOT, 'worktree', 'remove', '--force', tree], check=True)
         shutil.rmtree(tree, ignore_errors=True)
     if differ:
-        sys.exit('DCF not the same as %s\'s on: %s' % (rev, ', '.join(differ)))
+        sys.exit('Not the same as %s\'s: %s' % (rev, ', '.join(differ)))
     print('\nThe DCF of each of the %d projects is the same, byte for byte, as the one %s '
-          'writes.' % (len(folders), rev))
+          'writes%s.' % (len(folders), rev, ', and so are the .qhp files of --html and of the '
+                         'project file' if qhp else ''))
 
 
 def main():
@@ -255,6 +275,7 @@ def main():
     ap.add_argument('binary')
     ap.add_argument('--qhp')
     ap.add_argument('--floor')
+    ap.add_argument('--html-floor')
     ap.add_argument('--shapes', default='')
     ap.add_argument('--sizes', default='25000,50000,100000')
     ap.add_argument('--runs', type=int, default=11)
@@ -269,6 +290,7 @@ def main():
     binary = os.path.abspath(a.binary)
     qhp = os.path.abspath(a.qhp) if a.qhp else None
     floor = os.path.abspath(a.floor) if a.floor else None
+    a.html_floor = os.path.abspath(a.html_floor) if a.html_floor else None
 
     header = ['pages', 'shape', 'input MB', 'lines', 'wall (median)']
     if floor:
@@ -277,7 +299,10 @@ def main():
     if qhp:
         header += ['qhp (median)', 'qhp / dcf, median of pairs (quartiles)',
                    'qhp --html, Doxygen form (median)',
-                   '--html / qhp', 'qhp PROJECT.hhp (median)', '.hhp / --html']
+                   '--html / qhp', '--html peak MB', '--html peak / sitemaps']
+        if a.html_floor:
+            header += ['libxml2 SAX floor (median)', '--html / SAX floor, median of pairs']
+        header += ['qhp PROJECT.hhp (median)', '.hhp / --html']
     print('| ' + ' | '.join(header) + ' |')
     print('|' + '---:|' * len(header))
     sizes = [int(s) for s in a.sizes.split(',')]
@@ -304,8 +329,11 @@ def main():
                 '%.2f' % (r['peak'] * 1024 / size)]
         if qhp:
             row += ['%.3f s' % r['qhp'], shown(r['qhp ratio']), '%.3f s' % r['html'],
-                    '%.2f' % (r['html'] / r['qhp']), '%.3f s' % r['hhp'],
-                    '%.2f' % (r['hhp'] / r['html'])]
+                    '%.2f' % (r['html'] / r['qhp']), '%.1f' % (r['html peak'] / 1024),
+                    '%.2f' % (r['html peak'] * 1024 / r['html input'])]
+            if a.html_floor:
+                row += ['%.3f s' % r['html floor'], shown(r['html ratio'])]
+            row += ['%.3f s' % r['hhp'], '%.2f' % (r['hhp'] / r['html'])]
         print('| ' + ' | '.join(row) + ' |')
     previous = None
     for pages in sizes:
@@ -321,7 +349,7 @@ def main():
         shelf_row(a, qhp)
 
     if a.check_against:
-        check_against(a.check_against, binary, folders)
+        check_against(a.check_against, binary, qhp, a.data, folders)
 
     if a.reference_commit:
         tree, reference = build_reference(a.reference_commit)
