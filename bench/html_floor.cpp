@@ -3,35 +3,35 @@
    as it comes, nothing fetched) and given each file as it gives it, in pieces of 4 MiB, read
    with read(2), with SAX callbacks that do nothing.
    usage: html_floor CONTENTS INDEX   (prints the number of elements) */
-#include <libxml/HTMLparser.h>
 #include <fcntl.h>
-#include <stdio.h>
-#include <stdlib.h>
-#include <string.h>
+#include <libxml/HTMLparser.h>
 #include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
 
 #define PIECE (4 << 20)
 
 static long elements;
 
-static void start(void *context, const xmlChar *name, const xmlChar **attributes) {
+static void start(void* context, const xmlChar* name, const xmlChar** attributes) {
   (void)context;
   (void)name;
   (void)attributes;
   ++elements;
 }
 
-static void end(void *context, const xmlChar *name) {
+static void end(void* context, const xmlChar* name) {
   (void)context;
   (void)name;
 }
 
-static void ignore(void *context, xmlErrorPtr error) {
+static void ignore(void* context, xmlErrorPtr error) {
   (void)context;
   (void)error;
 }
 
-static int parse(const char *path) {
+static int parse(const char* path) {
   static htmlSAXHandler sax;
   static char piece[PIECE];
   const int fd = open(path, O_RDONLY);
@@ -42,20 +42,21 @@ static int parse(const char *path) {
   sax.serror = ignore;
   sax.initialized = XML_SAX2_MAGIC;
   htmlParserCtxtPtr parser =
-      htmlCreatePushParserCtxt(&sax, NULL, NULL, 0, NULL, XML_CHAR_ENCODING_UTF8);
-  if (parser == NULL) return 1;
+      htmlCreatePushParserCtxt(&sax, nullptr, nullptr, 0, nullptr, XML_CHAR_ENCODING_UTF8);
+  if (parser == nullptr) return 1;
   htmlCtxtUseOptions(parser, HTML_PARSE_RECOVER | HTML_PARSE_NOERROR | HTML_PARSE_NOWARNING |
                                  HTML_PARSE_NONET | HTML_PARSE_NOIMPLIED | HTML_PARSE_COMPACT |
                                  HTML_PARSE_IGNORE_ENC);
   ssize_t got;
-  while ((got = read(fd, piece, PIECE)) > 0) htmlParseChunk(parser, piece, (int)got, 0);
+  while ((got = read(fd, piece, PIECE)) > 0)
+    htmlParseChunk(parser, piece, static_cast<int>(got), 0);
   htmlParseChunk(parser, piece, 0, 1);
   htmlFreeParserCtxt(parser);
   close(fd);
   return got < 0;
 }
 
-int main(int argc, char **argv) {
+int main(int argc, char** argv) {
   if (argc != 3) {
     fprintf(stderr, "usage: html_floor CONTENTS INDEX\n");
     return 2;
