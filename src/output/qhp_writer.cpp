@@ -11,6 +11,12 @@ namespace {
 
 constexpr std::string_view DEFAULT_PAGE = "index.html";
 constexpr std::string_view KEYWORD_START = "      <keyword name=\"";
+// A keyword line is KEYWORD_START, its name, NAME_END_REF_START, its ref and KEYWORD_END, the
+// name and ref escaped (no '"' within them); a section's start tag is SECTION_START, its title,
+// NAME_END_REF_START and its ref with its closing quote.
+constexpr std::string_view NAME_END_REF_START = "\" ref=\"";
+constexpr std::string_view KEYWORD_END = "\"/>\n";
+constexpr std::string_view SECTION_START = "<section title=\"";
 constexpr std::string_view INDENT = "                                                            ";
 
 // Appends `start` (the text up to the attribute value's opening quote), then the value escaped,
@@ -193,7 +199,7 @@ bool QhpOutput::write_root(std::string_view ref, std::string_view first_title) {
   root_written_ = true;
   root_ref_.assign(ref);
   std::string line = "      ";
-  append_attribute(line, "<section title=\"",
+  append_attribute(line, SECTION_START,
                    settings_.title.empty() && settings_.root_title
                        ? settings_.root_title(ref, first_title)
                        : settings_.title);
@@ -221,7 +227,7 @@ bool QhpOutput::section(std::string_view ref, std::string_view title) {
   element_.clear();
   const DecodedValue title_text = decoded(title);
   if (!root_written_) first_title_.assign(title_text.text);
-  append_attribute(element_, "<section title=\"", title_text);
+  append_attribute(element_, SECTION_START, title_text);
   // (Only now: the decoded title and ref share one buffer.)
   const DecodedValue page = page_ref(ref);
   if (!root_written_ &&
@@ -317,25 +323,19 @@ bool QhpOutput::write_keywords() {
 }
 
 void QhpOutput::note_id_title() {
-  // element_ is <section title="TITLE" ref="REF", both escaped: no '"' within them.
-  constexpr std::string_view TITLE_START = "<section title=\"";
-  constexpr std::string_view REF_START = "\" ref=\"";
   const std::string_view element = element_;
-  const std::size_t ref_at = element.rfind(REF_START);
-  std::string_view ref = element.substr(ref_at + REF_START.size());
+  const std::size_t ref_at = element.rfind(NAME_END_REF_START);
+  std::string_view ref = element.substr(ref_at + NAME_END_REF_START.size());
   ref.remove_suffix(1);  // its closing quote
   const auto titles = id_titles_.find(std::string(ref.substr(0, ref.find('#'))));
   if (titles == id_titles_.end()) return;
-  const std::string title(element.substr(TITLE_START.size(), ref_at - TITLE_START.size()));
+  const std::string title(element.substr(SECTION_START.size(), ref_at - SECTION_START.size()));
   if (!title.empty() && titles->second.seen.insert(title).second) {
     titles->second.list.push_back(title);
   }
 }
 
 bool QhpOutput::write_keywords_with_ids(const std::vector<bool>& repeated) {
-  // A keyword line is KEYWORD_START, its name, REF_START, its ref and LINE_END.
-  constexpr std::string_view REF_START = "\" ref=\"";
-  constexpr std::string_view LINE_END = "\"/>\n";
   const std::size_t count = keyword_begins_.size();
   std::string line;
   std::unordered_set<std::string> index_names;  // in lower case
@@ -344,12 +344,12 @@ bool QhpOutput::write_keywords_with_ids(const std::vector<bool>& repeated) {
     const std::size_t begin = keyword_begins_[i];
     const std::size_t end = i + 1 < count ? keyword_begins_[i + 1] : keywords_.size();
     const std::string_view text = std::string_view(keywords_).substr(begin, end - begin);
-    const std::size_t ref_at = text.rfind(REF_START);
-    const std::size_t ref_begin = ref_at + REF_START.size();
+    const std::size_t ref_at = text.rfind(NAME_END_REF_START);
+    const std::size_t ref_begin = ref_at + NAME_END_REF_START.size();
     std::string name =
         ascii_lower(text.substr(KEYWORD_START.size(), ref_at - KEYWORD_START.size()));
     const auto page = id_pages_.find(
-        std::string(text.substr(ref_begin, text.size() - LINE_END.size() - ref_begin)));
+        std::string(text.substr(ref_begin, text.size() - KEYWORD_END.size() - ref_begin)));
     index_names.insert(name);
     if (page == id_pages_.end()) {
       if (!out_.write(text)) return false;
@@ -393,10 +393,9 @@ bool QhpOutput::write_keywords_with_ids(const std::vector<bool>& repeated) {
       }
       while (unused < names.size() && ids.names.count(folded[unused]) != 0) ++unused;
       const std::size_t chosen = fresh < names.size() ? fresh : unused < names.size() ? unused : 0;
-      const std::string* name = &names[chosen];
       ids.names.insert(folded[chosen]);
-      line.assign(KEYWORD_START).append(*name).append("\" id=\"").append(ids.ids[ids.placed]);
-      line.append(REF_START).append(ref).append(LINE_END);
+      line.assign(KEYWORD_START).append(names[chosen]).append("\" id=\"");
+      line.append(ids.ids[ids.placed]).append(NAME_END_REF_START).append(ref).append(KEYWORD_END);
       if (!out_.write(line)) return false;
     }
   }
