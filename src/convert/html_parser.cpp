@@ -1,6 +1,7 @@
 #include "convert/html_parser.h"
 
 #include <algorithm>
+#include <climits>
 
 namespace sitemap {
 

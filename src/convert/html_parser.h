@@ -4,7 +4,6 @@
 
 #include <libxml/HTMLparser.h>
 
-#include <climits>
 #include <cstddef>
 #include <functional>
 #include <string_view>

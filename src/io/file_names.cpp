@@ -17,6 +17,14 @@ bool is_ascii_letter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <
 
 }  // namespace
 
+std::string_view trimmed_line(std::string_view text) {
+  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\r')) {
+    text.remove_suffix(1);
+  }
+  return text;
+}
+
 std::string ascii_lower(std::string_view text) {
   std::string out(text);
   for (char& c : out) {

@@ -41,6 +41,10 @@ bool has_scheme(std::string_view link);
 // `text` with its %XX escapes decoded.
 std::string percent_decoded(std::string_view text);
 
+// `text` without the blanks (spaces, tabs) at either end and the carriage returns at its end:
+// a line of a project file as Windows tools write it.
+std::string_view trimmed_line(std::string_view text);
+
 // ASCII letters in lower case, other bytes as they are.
 std::string ascii_lower(std::string_view text);
 

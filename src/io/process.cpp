@@ -28,12 +28,15 @@ std::vector<char*> argument_vector(const std::string& program,
   return argv;
 }
 
-// In a child: becomes `program`; where that fails, exits with 127.
-[[noreturn]] void become(const std::string& program, std::vector<char*>& argv) {
+// In a child: becomes `program`; where that fails, writes why (its errno) to `report`, where
+// given, and exits with 127.
+[[noreturn]] void become(const std::string& program, std::vector<char*>& argv, int report = -1) {
 #ifdef SITEMAP_COVERAGE
   __llvm_profile_write_file();  // exec leaves no exit to write it at
 #endif
   ::execv(program.c_str(), argv.data());
+  const int failed = errno;
+  if (report >= 0) (void)!::write(report, &failed, sizeof failed);
   ::_exit(127);
 }
 
@@ -145,13 +148,7 @@ bool start_program(const std::string& program, const std::vector<std::string>& a
       }
       ::_exit(0);
     }
-#ifdef SITEMAP_COVERAGE
-    __llvm_profile_write_file();
-#endif
-    ::execv(program.c_str(), argv.data());
-    const int failed = errno;
-    (void)!::write(pipe_fds[1], &failed, sizeof failed);
-    ::_exit(127);
+    become(program, argv, pipe_fds[1]);
   }
   ::close(pipe_fds[1]);
   int status = 0;

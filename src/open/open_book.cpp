@@ -44,8 +44,8 @@ bool exists(const std::string& path) {
   return ::lstat(path.c_str(), &st) == 0;
 }
 
-// A folder of the XDG Base Directory Specification: $VARIABLE where it is an absolute path (a
-// relative one is to be ignored), else $HOME/FALLBACK.
+// A user's folder as desktops name them: $VARIABLE where it is an absolute path (a relative one
+// is passed over, as desktops do), else $HOME/FALLBACK.
 bool xdg_folder(const char* variable, const char* fallback, std::string& folder, std::string& err) {
   const char* given = std::getenv(variable);
   if (given != nullptr && given[0] == '/') {

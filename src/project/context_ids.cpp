@@ -41,6 +41,11 @@ class Warnings {
   void add(Kind kind, const std::string& text) {
     if (++counts_[kind] <= LISTED_WARNINGS) out_ += "Warning: " + text + "\n";
   }
+  // An id named again for another page: the first page stays.
+  void two_pages(const std::string& id, const std::string& kept, const std::string& other) {
+    add(TWO_PAGES, "the context id " + id + " leads to " + kept + " and to " + other + ": " + kept +
+                       " is kept.");
+  }
 
  private:
   std::string& out_;
@@ -56,9 +61,7 @@ class Ids {
     if (found.second) {
       list_.push_back({id, page});
     } else if (list_[found.first->second].ref != page) {
-      const std::string& kept = list_[found.first->second].ref;
-      warnings_.add(TWO_PAGES, "the context id " + id + " leads to " + kept + " and to " + page +
-                                   ": " + kept + " is kept.");
+      warnings_.two_pages(id, list_[found.first->second].ref, page);
     }
   }
   std::vector<KeywordId> take() { return std::move(list_); }
@@ -68,14 +71,6 @@ class Ids {
   std::vector<KeywordId> list_;
   std::unordered_map<std::string, std::size_t> by_id_;
 };
-
-std::string_view trimmed(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r')) {
-    s.remove_suffix(1);
-  }
-  return s;
-}
 
 // The text without its C comments, line ends kept. A "//" starts a comment only at a line's
 // start or after a blank: in "http://" it does not.
@@ -104,9 +99,9 @@ std::string without_comments(std::string_view text) {
 // A number as C writes it: decimal or 0x hexadecimal, in parentheses or not, with U and L
 // suffixes or not; within 32 bits, which is what HTML Help takes.
 bool read_number(std::string_view value, std::uint32_t& number) {
-  value = trimmed(value);
+  value = trimmed_line(value);
   if (value.size() >= 2 && value.front() == '(' && value.back() == ')') {
-    value = trimmed(value.substr(1, value.size() - 2));
+    value = trimmed_line(value.substr(1, value.size() - 2));
   }
   while (!value.empty() && (value.back() == 'u' || value.back() == 'U' || value.back() == 'l' ||
                             value.back() == 'L')) {
@@ -133,13 +128,13 @@ bool read_number(std::string_view value, std::uint32_t& number) {
 // of `ends`.
 std::pair<std::string_view, std::string_view> first_word(std::string_view text,
                                                          std::string_view ends = "") {
-  text = trimmed(text);
+  text = trimmed_line(text);
   std::size_t end = 0;
   while (end < text.size() && text[end] != ' ' && text[end] != '\t' &&
          ends.find(text[end]) == std::string_view::npos) {
     ++end;
   }
-  return {text.substr(0, end), trimmed(text.substr(end))};
+  return {text.substr(0, end), trimmed_line(text.substr(end))};
 }
 
 struct Mapped {
@@ -165,7 +160,7 @@ class Reader {
     std::string_view rest = lines;
     while (!rest.empty()) {
       const std::size_t end = rest.find('\n');
-      const std::string_view line = trimmed(rest.substr(0, end));
+      const std::string_view line = trimmed_line(rest.substr(0, end));
       rest.remove_prefix(end == std::string_view::npos ? rest.size() : end + 1);
       if (line.empty() || line[0] == ';') continue;
       if (line[0] == '#') {
@@ -173,13 +168,13 @@ class Reader {
       } else if (section == "MAP") {
         const auto name_and_value = first_word(line, "=");
         std::string_view value = name_and_value.second;
-        if (!value.empty() && value[0] == '=') value = trimmed(value.substr(1));
+        if (!value.empty() && value[0] == '=') value = trimmed_line(value.substr(1));
         map_line(line, name_and_value.first, value, file);
       } else {
         const std::size_t eq = line.find('=');
-        const std::string_view name = trimmed(line.substr(0, eq));
+        const std::string_view name = trimmed_line(line.substr(0, eq));
         const std::string_view page =
-            eq == std::string_view::npos ? std::string_view() : trimmed(line.substr(eq + 1));
+            eq == std::string_view::npos ? std::string_view() : trimmed_line(line.substr(eq + 1));
         if (name.empty() || page.empty()) {
           bad_line(section, line, file, "page");
           continue;
@@ -210,7 +205,7 @@ class Reader {
     std::string_view name = word.second;
     if (name.size() >= 2 && ((name.front() == '"' && name.back() == '"') ||
                              (name.front() == '<' && name.back() == '>'))) {
-      name = trimmed(name.substr(1, name.size() - 2));
+      name = trimmed_line(name.substr(1, name.size() - 2));
     }
     const std::string included(name);
     std::string text;
@@ -258,9 +253,7 @@ class Reader {
     if (found.second) {
       aliases.push_back({std::move(name), std::move(page)});
     } else if (aliases[found.first->second].page != page) {
-      const std::string& kept = aliases[found.first->second].page;
-      warnings_.add(TWO_PAGES, "the context id " + name + " leads to " + kept + " and to " + page +
-                                   ": " + kept + " is kept.");
+      warnings_.two_pages(name, aliases[found.first->second].page, page);
     }
   }
 

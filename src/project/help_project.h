@@ -41,7 +41,8 @@ ProjectFile read_project_file(const std::string& path, std::string_view bytes,
 // nothing matches exactly), relative to its folder; empty when there is none.
 std::string project_path(const FileNames& files, std::string_view path);
 
-// A sitemap as UTF-8 text, its charset found by the project's rules (see find_charset), the
+// A sitemap (or another text of the project: a header [MAP] includes) as UTF-8 text, its
+// charset found by the project's rules (see find_charset), the
 // named references HTML Help Workshop writes for bytes of a single-byte code page taken so:
 // `bytes` themselves where they are that text already, else `storage` holds it.
 std::string_view decode_sitemap(std::string_view bytes, const std::string& forced,

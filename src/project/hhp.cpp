@@ -6,14 +6,6 @@ namespace sitemap {
 
 namespace {
 
-std::string_view trimmed(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r')) {
-    s.remove_suffix(1);
-  }
-  return s;
-}
-
 // Calls `line(section, text)` for every line, `section` in lower case without its brackets.
 template <typename Line>
 void for_each_line(std::string_view text, Line line) {
@@ -22,7 +14,7 @@ void for_each_line(std::string_view text, Line line) {
     const std::size_t end = text.find('\n');
     const std::string_view raw = text.substr(0, end);
     text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
-    const std::string_view l = trimmed(raw);
+    const std::string_view l = trimmed_line(raw);
     if (l.empty() || l[0] == ';') continue;
     if (l.front() == '[' && l.back() == ']') {
       section = ascii_lower(l.substr(1, l.size() - 2));
@@ -33,7 +25,7 @@ void for_each_line(std::string_view text, Line line) {
 }
 
 std::uint32_t number(std::string_view value) {
-  value = trimmed(value);
+  value = trimmed_line(value);
   std::uint32_t n = 0;
   if (value.substr(0, 2) == "0x" || value.substr(0, 2) == "0X") {
     for (const char c : value.substr(2)) {
@@ -66,7 +58,7 @@ std::vector<std::string> window_fields(std::string_view value) {
       fields.back() += c;
     }
   }
-  for (std::string& field : fields) field = std::string(trimmed(field));
+  for (std::string& field : fields) field = std::string(trimmed_line(field));
   return fields;
 }
 
@@ -77,7 +69,7 @@ std::uint32_t hhp_language(std::string_view bytes) {
   for_each_line(bytes, [&](const std::string& section, std::string_view l) {
     const std::size_t eq = l.find('=');
     if (section == "options" && eq != std::string_view::npos &&
-        ascii_lower(trimmed(l.substr(0, eq))) == "language") {
+        ascii_lower(trimmed_line(l.substr(0, eq))) == "language") {
       language = number(l.substr(eq + 1));
     }
   });
@@ -104,8 +96,8 @@ HhpProject read_hhp(std::string_view text) {
       return;
     }
     if (eq == std::string_view::npos) return;
-    const std::string key = ascii_lower(trimmed(l.substr(0, eq)));
-    const std::string value(trimmed(l.substr(eq + 1)));
+    const std::string key = ascii_lower(trimmed_line(l.substr(0, eq)));
+    const std::string value(trimmed_line(l.substr(eq + 1)));
     if (section == "windows") {
       windows.emplace_back(key, window_fields(value));
     } else if (section == "options") {

@@ -131,6 +131,18 @@ const char* output_problem(std::string_view name) {
   return nullptr;
 }
 
+// The first option given that names one book's files or how one book is read, or null.
+const char* one_book_option(const QhpOptions& options) {
+  const std::pair<bool, const char*> one_book[] = {
+      {options.namespace_given, "--namespace"}, {options.output_given, "--output"},
+      {options.title_given, "--title"},         {options.contents_given, "--contents"},
+      {options.index_given, "--index"},         {options.html, "--html"}};
+  for (const auto& [given, name] : one_book) {
+    if (given) return name;
+  }
+  return nullptr;
+}
+
 }  // namespace
 
 Parsed parse_options(int argc, char** argv, QhpOptions& options, std::string& message) {
@@ -221,19 +233,15 @@ Parsed parse_options(int argc, char** argv, QhpOptions& options, std::string& me
   if (options.open) {
     // The book is converted as the cache keeps it: only its character set may be chosen.
     const std::pair<bool, const char*> chosen[] = {
-        {options.namespace_given, "--namespace"},
-        {options.output_given, "--output"},
-        {options.title_given, "--title"},
-        {options.contents_given, "--contents"},
-        {options.index_given, "--index"},
-        {options.html, "--html"},
         {!options.output_dir.empty(), "--output-dir"},
         {options.shelf, "--collection"},
         {options.jobs != 0, "--jobs"},
         {options.virtual_folder_given, "--virtual-folder"}};
+    const char* option = one_book_option(options);
     for (const auto& [given, name] : chosen) {
-      if (given) return usage_error(message, std::string(name) + " is not for --open");
+      if (given && option == nullptr) option = name;
     }
+    if (option != nullptr) return usage_error(message, std::string(option) + " is not for --open");
     if (options.inputs.size() != 1) {
       return usage_error(message, "--open takes one book or project");
     }
@@ -248,12 +256,8 @@ Parsed parse_options(int argc, char** argv, QhpOptions& options, std::string& me
   }
   if (options.shelf) {
     // What names one book's files would name every book's the same.
-    const std::pair<bool, const char*> one_book[] = {
-        {options.namespace_given, "--namespace"}, {options.output_given, "--output"},
-        {options.title_given, "--title"},         {options.contents_given, "--contents"},
-        {options.index_given, "--index"},         {options.html, "--html"}};
-    for (const auto& [given, name] : one_book) {
-      if (given) return usage_error(message, std::string(name) + " is for one book, not a shelf");
+    if (const char* option = one_book_option(options)) {
+      return usage_error(message, std::string(option) + " is for one book, not a shelf");
     }
     if (options.collection.empty() || options.collection.find('/') != std::string::npos ||
         options.collection[0] == '.') {

@@ -353,11 +353,10 @@ void read_context_ids(QhpRun& run, const ProjectFile& project, const FileNames& 
       } else {
         path = disk_path(path);
       }
-      std::string bytes;
+      std::string bytes, storage;
       if (!read_file(path, bytes)) return false;
-      text = decode_text(
-          bytes, find_charset(bytes, run.options.encoding, project.code_page, name, run.warnings),
-          true);
+      text.assign(decode_sitemap(bytes, run.options.encoding, project.code_page, name, run.warnings,
+                                 storage));
       return true;
     };
     settings.keyword_ids = project_context_ids(project.map, project.alias, settings.files, read,
@@ -643,6 +642,19 @@ Outcome convert(QhpRun& run, OutputFolder& out) {
   return convert_once(run, *inputs[0], *inputs[1], nullptr);
 }
 
+// qhelpgenerator, wherever it is, run in `folder` on `input` for `result` (for a shelf's books
+// and collection, and the library of books opened); false, with what it said, when it failed
+// or is nowhere.
+bool generate(const std::string& folder, const std::string& input, const std::string& result,
+              std::string& output) {
+  const std::string generator = find_qhelpgenerator();
+  if (generator.empty()) {
+    output = std::string("Error: ") + QHELPGENERATOR_NOT_FOUND + "\n";
+    return false;
+  }
+  return run_generator(generator, folder, input, result, output);
+}
+
 }  // namespace
 
 BookReport convert_one_book(QhpOptions& options, std::vector<std::string>* merged_books) {
@@ -716,15 +728,7 @@ int run_open_book(const QhpOptions& options) {
     }
     return done;
   };
-  run.generate = [](const std::string& folder, const std::string& input, const std::string& result,
-                    std::string& output) {
-    const std::string generator = find_qhelpgenerator();
-    if (generator.empty()) {
-      output = std::string("Error: ") + QHELPGENERATOR_NOT_FOUND + "\n";
-      return false;
-    }
-    return run_generator(generator, folder, input, result, output);
-  };
+  run.generate = generate;
   std::string err;
   const int status = open_book(run, err);
   std::fwrite(err.data(), 1, err.size(), stderr);
@@ -754,15 +758,7 @@ int run_shelf_of_books(const QhpOptions& options) {
     outcome.qhp = std::move(report.qhp);
     return outcome;
   };
-  shelf.generate = [](const std::string& folder, const std::string& input,
-                      const std::string& result, std::string& output) {
-    const std::string generator = find_qhelpgenerator();
-    if (generator.empty()) {
-      output = std::string("Error: ") + QHELPGENERATOR_NOT_FOUND + "\n";
-      return false;
-    }
-    return run_generator(generator, folder, input, result, output);
-  };
+  shelf.generate = generate;
   return run_shelf(shelf);
 }
 
